@@ -1,0 +1,28 @@
+# The two commands that matter: `make demo` and `make test`. Both install what is
+# missing (scripts/install-deps.sh) and build first.
+BUILD ?= build
+GEN ?= v2
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test demo bench fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+demo: build
+	@scripts/demo.sh $(BUILD) $(GEN)
+
+clean:
+	rm -rf $(BUILD)

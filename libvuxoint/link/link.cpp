@@ -1,0 +1,213 @@
+// Link context, receive path, identification and asynchronous hooks.
+#include "link.h"
+
+#include <new>
+
+#include "comm.h"
+
+using vuxo::frame_id;
+
+namespace {
+
+constexpr int kRxChunk = 4096;
+constexpr int kTickMs = 200;
+// Seven probes in all: one on link up, one on each of the first six time-outs.
+constexpr int kLastProbeCount = 5;
+
+template <typename Visit> void walk_links(Visit&& visit) {
+    uint32_t cursor = 0;
+    comm_data_cntr_init(&cursor);
+    int id = -1;
+    void* context = nullptr;
+    while (comm_get_data(&cursor, &id, &context) != 0) {
+        if (!visit(id, static_cast<MXX_link*>(context))) {
+            return;
+        }
+    }
+}
+
+void handle_frame(int conn_id, MXX_link* link) {
+    unsigned char* frame = link->rx.buf;
+    if (link->identified == 0 && link->test_probe != nullptr &&
+        link->test_probe(conn_id, frame, &link->device_type, link->probe_count) != 0) {
+        link->identified = 1;
+        if (link->on_connected != nullptr) {
+            link->on_connected(conn_id, link, link->device_type, link->user_data);
+        }
+        comm_signal_connected(conn_id);
+    }
+
+    const uint16_t id = frame_id(frame);
+    bool taken = false;
+    for (int i = 0; i < link->hook_count && i < kHookSlots; ++i) {
+        if (link->hooks[i].id == id && link->hooks[i].fn != nullptr) {
+            link->hooks[i].fn(conn_id, link, frame, link->user_data);
+            taken = true;
+            break;
+        }
+    }
+    const MXX_hook_entry& catch_all = link->hooks[kCatchAllSlot];
+    if (!taken && catch_all.id == kCatchAllId && catch_all.fn != nullptr) {
+        catch_all.fn(conn_id, link, frame, link->user_data);
+    }
+
+    comm_fill_rsp_buff(conn_id, id, frame, link->rx.pos);
+}
+
+void receive(int conn_id, MXX_link* link, const unsigned char* data, int count) {
+    std::size_t done = 0;
+    const auto n = static_cast<std::size_t>(count);
+    while (done < n) {
+        bool complete = false;
+        done += link->rx.consume(data + done, n - done, &complete);
+        if (complete) {
+            handle_frame(conn_id, link);
+            link->rx.reset();
+        }
+    }
+}
+
+int on_timeout(int conn_id, MXX_link* link, unsigned char* data, int value) {
+    if (link->identified == 1) {
+        link->rx.reset();
+        return 0;
+    }
+    if (link->probe_count > kLastProbeCount) {
+        comm_signal_connected(conn_id);
+        return -1;
+    }
+    if (link->probe != nullptr) {
+        link->probe(conn_id, link->probe_count, data, value);
+    }
+    ++link->probe_count;
+    return 0;
+}
+
+} // namespace
+
+extern "C" int MXX_event_proc(int conn_id, int kind, unsigned char* data, int value, void* ctx) {
+    auto* link = static_cast<MXX_link*>(ctx);
+    if (link == nullptr) {
+        return 0;
+    }
+    switch (kind & 0xFF) {
+    case COMM_EV_CONNECTED:
+        if (link->probe != nullptr) {
+            link->probe(conn_id, link->probe_count, data, value);
+        }
+        return 0;
+    case COMM_EV_CONN_ERROR:
+        if (link->on_conn_error != nullptr) {
+            link->on_conn_error(conn_id, link, link->user_data, value);
+        }
+        return 0;
+    case COMM_EV_DISCONNECTED:
+        if (link->on_disconnected != nullptr) {
+            link->on_disconnected(conn_id, link, link->user_data, value);
+        }
+        delete link;
+        return 0;
+    case COMM_EV_DATA:
+        if (value > 0 && data != nullptr) {
+            receive(conn_id, link, data, value);
+        }
+        return 0;
+    case COMM_EV_TIMEOUT:
+        return on_timeout(conn_id, link, data, value);
+    default:
+        return 0;
+    }
+}
+
+namespace vuxo {
+
+int link_num_try(int conn_id) {
+    int attempts = 1;
+    walk_links([&](int id, MXX_link* link) {
+        if (id == conn_id && link != nullptr) {
+            attempts = link->num_try;
+        }
+        return true;
+    });
+    return attempts;
+}
+
+} // namespace vuxo
+
+extern "C" {
+
+VUXO_API int MXX_connect(const char* conn_string, int* conn_id, MXX_connected_fn on_connected,
+                         MXX_conn_event_fn on_conn_error, MXX_conn_event_fn on_disconnected,
+                         MXX_probe_fn probe, MXX_test_probe_fn test_probe, void* user_data) {
+    if (conn_string == nullptr || conn_string[0] == '\0') {
+        return -1;
+    }
+    // Value-initialised: zero-filled, hooks and catch-all slot empty.
+    auto* link = new (std::nothrow) MXX_link{};
+    if (link == nullptr) {
+        return -1;
+    }
+    link->user_data = user_data;
+    link->num_try = 1;
+    link->probe = probe;
+    link->test_probe = test_probe;
+    link->on_connected = on_connected;
+    link->on_conn_error = on_conn_error;
+    link->on_disconnected = on_disconnected;
+    if (comm_connect(conn_id, conn_string, MXX_event_proc, kRxChunk, kTickMs, link) != 0) {
+        delete link;
+        return -1;
+    }
+    return 0;
+}
+
+VUXO_API int MXX_hook_async_event(int conn_id, uint16_t id, MXX_hook_fn hook) {
+    int result = 0;
+    walk_links([&](int cid, MXX_link* link) {
+        if (cid != conn_id || link == nullptr) {
+            return true;
+        }
+        for (int i = 0; i < link->hook_count && i < kHookSlots; ++i) {
+            if (link->hooks[i].id == id && link->hooks[i].fn == hook) {
+                return false;
+            }
+        }
+        if (link->hook_count > kCatchAllSlot ||
+            (link->hook_count == kCatchAllSlot && link->hooks[kCatchAllSlot].id != 0)) {
+            result = -1;
+            return false;
+        }
+        if (id == kCatchAllId) {
+            link->hooks[kCatchAllSlot] = {id, hook};
+        } else {
+            link->hooks[link->hook_count] = {id, hook};
+            ++link->hook_count;
+        }
+        return true;
+    });
+    return result;
+}
+
+VUXO_API int MXX_set_cmd_num_try(int conn_id, int num_try) {
+    walk_links([&](int id, MXX_link* link) {
+        if (id == conn_id && link != nullptr) {
+            link->num_try = num_try;
+        }
+        return true;
+    });
+    return 0;
+}
+
+VUXO_API void* MXX_get_user_data(int conn_id) {
+    void* user_data = nullptr;
+    walk_links([&](int id, MXX_link* link) {
+        if (id == conn_id && link != nullptr) {
+            user_data = link->user_data;
+            return false;
+        }
+        return true;
+    });
+    return user_data;
+}
+
+} // extern "C"
