@@ -58,8 +58,8 @@ COMM_API int comm_shut(void);
 /* Opens a connection. On 0, *conn_id is set and the connection can be walked
  * before this returns; events follow on the transport's thread. rx_size bounds
  * one COMM_EV_DATA; tick_ms is the silence that makes one COMM_EV_TIMEOUT. */
-COMM_API int comm_connect(int* conn_id, const char* conn_string, comm_event_proc proc,
-                          int rx_size, int tick_ms, void* context);
+COMM_API int comm_connect(int* conn_id, const char* conn_string, comm_event_proc proc, int rx_size,
+                          int tick_ms, void* context);
 COMM_API int comm_disconnect(int conn_id);
 COMM_API int comm_get_state(int conn_id);
 
@@ -81,8 +81,7 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
 /* Returns when an armed buffer has captured a frame or at the time-out; each
  * count is the length of the frame captured in that buffer since the last
  * wait, else 0. */
-COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* count3,
-                                int timeout_ms);
+COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* count3, int timeout_ms);
 
 /* Walk over the live connections: init the cursor, then comm_get_data until it
  * returns 0. A walk may be abandoned at any step. */
@@ -99,9 +98,8 @@ COMM_API int comm_list_devices_usb(int flags, char* entries, int capacity, int* 
 COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags, int vid, int pid);
 COMM_API int comm_make_conn_string_serial(char* out, uint16_t port, int baud, int data_bits,
                                           int stop_bits, int parity, int flow);
-COMM_API int comm_make_conn_string_serial_path(char* out, const char* path, int baud,
-                                               int data_bits, int stop_bits, int parity,
-                                               int flow);
+COMM_API int comm_make_conn_string_serial_path(char* out, const char* path, int baud, int data_bits,
+                                               int stop_bits, int parity, int flow);
 COMM_API int comm_make_conn_string_bt(char* out, const char* device, const char* name,
                                       int class_of_device, int channel, const char* pin,
                                       int timeout_ms);

@@ -35,8 +35,12 @@ std::size_t build_frame(unsigned char* out, uint16_t id, uint16_t word, uint8_t 
     return kHeaderSize + n + 1;
 }
 
-uint16_t frame_id(const unsigned char* frame) { return load_le<uint16_t>(frame + kOffId); }
-uint16_t frame_length(const unsigned char* frame) { return load_le<uint16_t>(frame + kOffLength); }
+uint16_t frame_id(const unsigned char* frame) {
+    return load_le<uint16_t>(frame + kOffId);
+}
+uint16_t frame_length(const unsigned char* frame) {
+    return load_le<uint16_t>(frame + kOffLength);
+}
 
 std::size_t FrameReceiver::consume(const unsigned char* data, std::size_t n, bool* complete) {
     *complete = false;

@@ -10,8 +10,8 @@
 namespace vuxo {
 
 template <typename T> inline void store_le(unsigned char* p, T value) {
-    using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>,
-                                                      std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+    using U = std::make_unsigned_t<std::conditional_t<
+        std::is_floating_point_v<T>, std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
     U u;
     if constexpr (std::is_floating_point_v<T>) {
         u = std::bit_cast<U>(value);
@@ -24,8 +24,8 @@ template <typename T> inline void store_le(unsigned char* p, T value) {
 }
 
 template <typename T> inline T load_le(const unsigned char* p) {
-    using U = std::make_unsigned_t<std::conditional_t<std::is_floating_point_v<T>,
-                                                      std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
+    using U = std::make_unsigned_t<std::conditional_t<
+        std::is_floating_point_v<T>, std::conditional_t<sizeof(T) == 4, int32_t, int64_t>, T>>;
     U u = 0;
     for (std::size_t i = 0; i < sizeof(T); ++i) {
         u = static_cast<U>(u | static_cast<U>(U{p[i]} << (8 * i)));

@@ -90,10 +90,9 @@ int exchange(int conn_id, int command, const unsigned char* frame, int frame_len
 
 } // namespace
 
-extern "C" VUXO_API int MXX_send_cmd(int conn_id, int command, const void* request,
-                                     int request_len, void* response, int response_cap,
-                                     int* out_len, int* out_word, int* out_status,
-                                     int timeout_ms, int wait) {
+extern "C" VUXO_API int MXX_send_cmd(int conn_id, int command, const void* request, int request_len,
+                                     void* response, int response_cap, int* out_len, int* out_word,
+                                     int* out_status, int timeout_ms, int wait) {
     if (request_len < 0 || request_len > vuxo::kMaxRequestPayload ||
         (request_len > 0 && request == nullptr)) {
         return kInvalid;
