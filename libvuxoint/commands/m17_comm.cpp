@@ -122,7 +122,8 @@ VUXO_API int M17_test_probe(int, const unsigned char* frame, int* device_type, i
     if (device_type != nullptr) {
         *device_type = kTypeAnswered;
     }
-    return vuxo::is_serial_answer(frame) ? 1 : 0;
+    // Any serial number will do, but an answer without one is no serial answer.
+    return vuxo::is_serial_answer(frame) && vuxo::first_payload_byte(frame) >= 0 ? 1 : 0;
 }
 
 } // extern "C"

@@ -55,8 +55,9 @@ VUXO_API int M17_set_model_rev(int conn_id, int32_t value, int wait);
  * probe_count, data and value are ignored. */
 VUXO_API int M17_probe(int conn_id, int probe_count, unsigned char* data, int value);
 /* Test probe (MXX_test_probe_fn): frame is a whole received frame. Writes type
- * code 3 to device_type and accepts (1) any serial-number answer (id 9007);
- * otherwise 0. probe_count is ignored. */
+ * code 3 to device_type and accepts (1) any serial-number answer (id 9007)
+ * that carries a serial number, whatever it is; otherwise 0. probe_count is
+ * ignored. */
 VUXO_API int M17_test_probe(int conn_id, const unsigned char* frame, int* device_type,
                             int probe_count);
 
