@@ -24,5 +24,12 @@ test: build
 demo: build
 	@scripts/demo.sh $(BUILD) $(GEN)
 
+# Benchmarks need a Release build of their own; the figures print as one table.
+BENCH_BUILD ?= build-bench
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j$(JOBS) --target benchmarks
+	@scripts/bench.sh $(BENCH_BUILD)
+
 clean:
 	rm -rf $(BUILD)
