@@ -40,7 +40,8 @@ VUXO_API int M17_erase_ext_flash(int conn_id, void* result, int wait);
 /* Reads 64 bytes of external flash at location into data (64 bytes). */
 VUXO_API int M17_read_ext_flash(int conn_id, uint16_t location, void* data, int wait);
 /* Writes length bytes of data to external flash at location. -1, nothing sent:
- * length above 65532, or data NULL with length above 0. */
+ * length above 65532, or data NULL with length above 0. Needs about 128 KiB of
+ * the caller's stack (the request and its frame). */
 VUXO_API int M17_write_ext_flash(int conn_id, uint16_t location, const void* data, uint32_t length,
                                  int wait);
 /* Starts firmware flashing with two values passed through unchanged (waits up

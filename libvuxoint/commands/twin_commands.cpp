@@ -19,14 +19,16 @@ void put_file_head(unsigned char* request, const char* name, int32_t first, int3
     store_le<int32_t>(request + kNameFieldSize + 4, second);
 }
 
-// A chunk answer is a signed count and that many data bytes. The count is the
-// instrument's word only: it is clamped to the bytes that arrived and to limit,
+// A chunk answer is a signed count and that many data bytes. The count is only
+// the instrument's claim: it is clamped to the bytes that arrived and to limit,
 // so no answer can make us write past what the caller provided. A count of 0 or
 // less is reported as is, with nothing copied.
 int receive_chunk(int conn_id, const Command& cmd, const unsigned char* request, int request_len,
                   void* dest, int32_t limit, int* count, int wait) {
     std::array<unsigned char, kChunkAnswerSize> answer{};
-    int received = 0; // only the transaction knows how many bytes it copied
+    // Only the transaction knows how many bytes arrived, so this call asks for
+    // the length that the other command functions leave out.
+    int received = 0;
     const int result = MXX_send_cmd(conn_id, cmd.number, request, request_len, answer.data(),
                                     static_cast<int>(answer.size()), &received, nullptr, nullptr,
                                     cmd.timeout_ms, wait);
