@@ -1,0 +1,29 @@
+#!/bin/sh
+# usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR WORK_DIR
+set -eu
+build=$1
+src=$2
+work=$3
+rm -rf "$work"
+mkdir -p "$work"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+
+libdir=$(ls -d "$prefix"/lib*/ | head -n 1)
+libdir=${libdir%/}
+for so in libvuxoint.so.1 libcomm.so.1; do
+    [ -e "$libdir/$so" ] || { echo "missing $so in $libdir"; exit 1; }
+done
+
+echo "== pkg-config"
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+# shellcheck disable=SC2046
+${CC:-cc} -std=c99 -Wall -Wextra -Werror -o "$work/consumer_pc" "$src/consumer.c" \
+    $(pkg-config --cflags --libs vuxoint)
+LD_LIBRARY_PATH=$libdir "$work/consumer_pc"
+
+echo "== find_package"
+cmake -S "$src" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+LD_LIBRARY_PATH=$libdir "$work/cmake-build/consumer"
+echo "consumer ok"
