@@ -39,6 +39,8 @@ int receive_chunk(int conn_id, const Command& cmd, const unsigned char* request,
     if (n > 0) {
         const int32_t arrived = std::max(received - kCountSize, 0);
         n = std::min({n, arrived, dest != nullptr ? std::max(limit, 0) : 0});
+    }
+    if (n > 0) {
         std::memcpy(dest, answer.data() + kCountSize, static_cast<std::size_t>(n));
     }
     if (count != nullptr) {
