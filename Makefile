@@ -5,7 +5,7 @@ GEN ?= v2
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench fuzz clean
+.PHONY: all deps configure build test demo bench fuzz asan tsan clean
 
 all: build
 
@@ -30,6 +30,16 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target benchmarks
 	@scripts/bench.sh $(BENCH_BUILD)
+
+# Reliability: the whole suite under ASan+UBSan and under TSan (build-asan,
+# build-tsan), and the libFuzzer targets, FUZZ_SECONDS each (clang, build-fuzz).
+FUZZ_SECONDS ?= 60
+asan: deps
+	@JOBS=$(JOBS) scripts/sanitizers.sh address
+tsan: deps
+	@JOBS=$(JOBS) scripts/sanitizers.sh thread
+fuzz: deps
+	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
 
 clean:
 	rm -rf $(BUILD)
