@@ -1,0 +1,50 @@
+// vuxoint-sim: the simulated instrument as a program, for hosts in other processes.
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+#include "sim_options.h"
+#include "simulator.h"
+
+int main(int argc, char** argv) {
+    using namespace vuxo::sim;
+    Config cfg;
+    std::string message;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    switch (parse_options(args, &cfg, &message)) {
+    case ParseResult::help:
+        std::fputs(usage_text(), stdout);
+        return 0;
+    case ParseResult::error:
+        std::fprintf(stderr, "vuxoint-sim: %s\n%s", message.c_str(), usage_text());
+        return 2;
+    case ParseResult::run:
+        break;
+    }
+
+    // Blocked before the serving thread exists, so only sigwait below sees them.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+
+    Simulator sim(cfg);
+    if (!sim.start(&message)) {
+        std::fprintf(stderr, "vuxoint-sim: %s\n", message.c_str());
+        return 1;
+    }
+    if (cfg.link == LinkKind::tcp) {
+        std::printf("port %u\n", static_cast<unsigned>(sim.port()));
+    } else {
+        std::printf("pty %s\n", sim.pty_path().c_str());
+    }
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stop_signals, &sig);
+    sim.stop();
+    return 0;
+}

@@ -1,0 +1,49 @@
+// Fault switches of the simulated instrument. Counters ("next N") count down as answers go
+// out; per-command switches count the requests of that command since the simulator started
+// (or since the faults were last set).
+#ifndef VUXO_SIM_FAULTS_H
+#define VUXO_SIM_FAULTS_H
+
+#include <cstdint>
+#include <map>
+#include <set>
+
+namespace vuxo::sim {
+
+struct Faults {
+    // The first request of each listed command is answered with 12289 (resend) instead.
+    std::set<uint16_t> resend_first;
+    // The first request of each listed command is answered with 12290 (error) instead.
+    std::set<uint16_t> error_first;
+    // command -> K: the K-th request of that command and every later one get 12290.
+    std::map<uint16_t, uint32_t> fail_from;
+    // From the K-th file read (8211) on, every read answers count 0; 0 disables.
+    uint32_t empty_chunk_from = 0;
+    // The next N answers are not sent.
+    uint32_t drop_next = 0;
+    // The next N answers go out with a wrong header check / body check.
+    uint32_t corrupt_header_next = 0;
+    uint32_t corrupt_body_next = 0;
+    // Every answer is written one byte per write.
+    bool byte_by_byte = false;
+    // Garbage bytes (stray sync fragments included) go out before every frame.
+    bool garbage = false;
+    // Delay before each answer, in milliseconds.
+    uint32_t latency_ms = 0;
+    // Writes are paced to the wire time of this line speed (10 bits a byte); 0 = no pacing.
+    uint32_t baud = 0;
+    // No answer at all; requests are still received and recorded.
+    bool silent = false;
+    // The connection is closed when this many frames arrived on it (the last one
+    // unanswered); 0 = never.
+    uint32_t hangup_after = 0;
+    // Seeded random faults: each answer is, with probability chaos_rate, dropped, sent with
+    // a bad check, answered with 12289 first, split into single bytes or preceded by garbage.
+    bool chaos = false;
+    uint64_t chaos_seed = 0;
+    double chaos_rate = 0.05;
+};
+
+} // namespace vuxo::sim
+
+#endif
