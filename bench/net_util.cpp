@@ -1,0 +1,158 @@
+#include "net_util.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+#include "le.h"
+
+namespace bench {
+
+int listen_loopback(uint16_t* port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), size) != 0 || listen(fd, 64) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &size) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(addr.sin_port);
+    return fd;
+}
+
+int connect_loopback(uint16_t port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return fd;
+}
+
+bool read_full(int fd, unsigned char* buf, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = recv(fd, buf + done, n - done, 0);
+        if (r > 0) {
+            done += static_cast<std::size_t>(r);
+        } else if (r == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool write_full(int fd, const unsigned char* buf, std::size_t n) {
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = send(fd, buf + done, n - done, MSG_NOSIGNAL);
+        if (r > 0) {
+            done += static_cast<std::size_t>(r);
+        } else if (r < 0 && errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
+EchoPeer::EchoPeer(std::vector<Answer> answers) : answers_(std::move(answers)) {
+    listen_fd_ = listen_loopback(&port_);
+    if (listen_fd_ >= 0) {
+        thread_ = std::thread([this] { serve(); });
+    }
+}
+
+const Bytes* EchoPeer::answer_for(uint16_t command) const {
+    for (const Answer& a : answers_) {
+        if (a.command == command) {
+            return &a.bytes;
+        }
+    }
+    return nullptr;
+}
+
+EchoPeer::~EchoPeer() {
+    // Unblocks an accept that never got its client.
+    if (listen_fd_ >= 0) {
+        shutdown(listen_fd_, SHUT_RDWR);
+    }
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+    if (listen_fd_ >= 0) {
+        close(listen_fd_);
+    }
+}
+
+void EchoPeer::serve() {
+    const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Frames are taken as they come: header, then the body its length announces.
+    unsigned char head[12];
+    Bytes body(65536);
+    while (read_full(fd, head, sizeof head)) {
+        const std::size_t length = vuxo::load_le<uint16_t>(head + 6);
+        if (!read_full(fd, body.data(), length)) {
+            break;
+        }
+        const Bytes* answer = answer_for(vuxo::load_le<uint16_t>(head + 4));
+        if (answer != nullptr && !write_full(fd, answer->data(), answer->size())) {
+            break;
+        }
+    }
+    close(fd);
+}
+
+std::vector<double> raw_round_trips(int fd, const Bytes& request, std::size_t answer_size,
+                                    int count) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(count));
+    Bytes answer(answer_size);
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        if (!write_full(fd, request.data(), request.size()) ||
+            !read_full(fd, answer.data(), answer.size())) {
+            return {};
+        }
+        times.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count());
+    }
+    return times;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) {
+        return 0;
+    }
+    const auto mid = values.begin() + static_cast<long>(values.size() / 2);
+    std::nth_element(values.begin(), mid, values.end());
+    return *mid;
+}
+
+} // namespace bench
