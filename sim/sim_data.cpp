@@ -75,6 +75,15 @@ RecordSpec with_kind(RecordSpec s, uint8_t kind) {
     return s;
 }
 
+RecordSpec with_extremes(RecordSpec s) {
+    s.pin = 255;
+    s.error = 255;
+    s.diameter = 255;
+    s.first_count = 0;
+    s.value_count = 0;
+    return s;
+}
+
 RecordSpec with_tag(RecordSpec s, uint8_t tag) {
     s.tag = tag;
     return s;
@@ -122,7 +131,7 @@ const std::vector<RecordSpec>& edge_table(Generation gen) {
         scan(18, kV1MaxValues - 1),
         empty_slot(1),          // a note bit on an empty slot
         single(19, 0x01, 0xFE), // entry flag bits other than the note bit
-        single(20, 0x01),
+        with_extremes(single(20, 0x01)),
         single(21, 0x1D),
         scan(22, 13, 0x1E),
     };
@@ -146,7 +155,7 @@ const std::vector<RecordSpec>& edge_table(Generation gen) {
         scan(19, kV2MaxValues - 1),
         empty_slot(1),
         v2single(20, 0, 0, 0, 0xFE),
-        with_tag(v2single(21, 0, 0, 0), 255),
+        with_tag(with_extremes(v2single(21, 0, 0, 0)), 255),
         with_tag(scan(22, 11), 7),
     };
     return gen == Generation::v1 ? v1 : v2;
@@ -195,8 +204,12 @@ RecordSpec big_slot(const DataSpec& spec, uint32_t slot) {
 }
 
 void fill_random(unsigned char* p, std::size_t n, Rng& r) {
+    uint64_t bits = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        p[i] = static_cast<unsigned char>(r.next());
+        if (i % 8 == 0) {
+            bits = r.next();
+        }
+        p[i] = static_cast<unsigned char>(bits >> (8 * (i % 8)));
     }
 }
 

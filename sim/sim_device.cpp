@@ -242,6 +242,7 @@ Reply Device::log_commands(uint16_t cmd, const unsigned char* p, std::size_t n, 
             return error_reply();
         }
         log_.clear();
+        ++revision_;
         return answer(cmd);
     case 8210:
         return write_file(cmd, p, n);
@@ -320,6 +321,7 @@ Reply Device::v1_only(uint16_t cmd, const unsigned char* p, std::size_t n, bool*
         }
         if (arg32(p, 0) >= 0) {
             log_.erase(static_cast<uint32_t>(arg32(p, 0)));
+            ++revision_;
         }
         return answer(cmd);
     default:
@@ -367,11 +369,16 @@ Reply Device::read_file(uint16_t cmd, const unsigned char* p, std::size_t n) {
         return error_reply();
     }
     const std::string name = name_field(p);
-    const auto data = file(name);
-    if (!data) {
+    if (name != cached_name_ || log_.count() != cached_count_ || revision_ != cached_revision_) {
+        cached_ = file(name);
+        cached_name_ = name;
+        cached_count_ = log_.count();
+        cached_revision_ = revision_;
+    }
+    if (!cached_) {
         return error_reply();
     }
-    Reply r = read_chunk(cmd, *data, arg32(p, 32), arg32(p, 36));
+    Reply r = read_chunk(cmd, *cached_, arg32(p, 32), arg32(p, 36));
     r.log_read = name.starts_with("meas/");
     return r;
 }
@@ -394,6 +401,7 @@ Reply Device::write_file(uint16_t cmd, const unsigned char* p, std::size_t n) {
     }
     std::memcpy(data.data() + pos, p + kFileHead, static_cast<std::size_t>(len));
     files_[name] = std::move(data);
+    ++revision_;
     return answer(cmd);
 }
 

@@ -87,6 +87,13 @@ class Device {
     std::map<std::string, std::vector<unsigned char>> files_;
     int32_t state_ = 0;
     std::vector<int32_t> events_;
+    // The file being read chunk by chunk, so a 4,063-byte record is built once, not ten
+    // times. Valid while the name, the entry count and the revision match.
+    uint64_t revision_ = 0;
+    std::string cached_name_;
+    uint32_t cached_count_ = 0;
+    uint64_t cached_revision_ = 0;
+    std::optional<std::vector<unsigned char>> cached_;
 };
 
 // The reply that refuses a request: message 12290 with status 1.

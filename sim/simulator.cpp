@@ -509,6 +509,11 @@ bool Simulator::start(std::string* error) {
             return false;
         }
     }
+    s.stop_flag.store(false);
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        s.stopping = false;
+    }
     s.rx = std::make_unique<FrameReceiver>();
     s.rx->reset();
     s.started = true;

@@ -205,6 +205,29 @@ TEST_F(SimTest, IdleHostAfterALogReadGetsANewMeasurement) {
     EXPECT_EQ(vuxo::load_le<int32_t>(host.next()->payload.data() + 4), 7);
 }
 
+TEST_F(SimTest, MeasureEveryReportsWhileAHostIsConnected) {
+    Config cfg = config_for(Generation::v1);
+    cfg.measure_every = 0.02;
+    start(cfg);
+    for (int32_t slot : {6, 7, 8}) {
+        const auto live = host.next();
+        ASSERT_TRUE(live);
+        EXPECT_EQ(live->id, 9302);
+        EXPECT_EQ(vuxo::load_le<int32_t>(live->payload.data() + 4), slot);
+    }
+}
+
+TEST_F(SimTest, SendFrameReachesTheHostUnchanged) {
+    start(Generation::v2);
+    ASSERT_TRUE(sim->wait_for_connections(1, std::chrono::seconds(10)));
+    sim->send_frame(live_data_frame(133, 42, 1.5f, -2.0f));
+    const auto a = host.next();
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->frame, live_data_frame(133, 42, 1.5f, -2.0f));
+    EXPECT_EQ(a->payload,
+              cat(cat(i32(133), i32(42)), cat(Bytes{0, 0, 0xC0, 0x3F}, Bytes{0, 0, 0, 0xC0})));
+}
+
 TEST_F(SimTest, ReceivedFramesAreRecordedWhole) {
     start(Generation::v2);
     host.ask(8007);
