@@ -54,7 +54,6 @@ struct Connection {
     bool ended = false;   // the link is down; DISCONNECTED follows
     bool walkable = true; // guarded by the table's mutex, not by mu
     int claims = 0;       // walks that yielded this connection and may still use it
-    Clock::time_point last_yield{};
 };
 
 using ConnPtr = std::shared_ptr<Connection>;

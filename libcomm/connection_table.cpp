@@ -4,9 +4,9 @@
 // Walk safety: comm_get_data yields a connection only while it is walkable and
 // records a claim on it for the calling thread. Closing hides the connection
 // first (no walk can yield it any more), then delivers COMM_EV_DISCONNECTED
-// only when every claim has ended or the grace period of an abandoned walk has
-// passed since it was last yielded. A thread's claim ends when its walk reaches
-// the end, when it starts another walk, makes any other comm_* call, or exits.
+// only when every claim has ended or, for a walk abandoned without another
+// comm_* call, a grace period has passed since the close began. A thread's claim ends when its walk
+// reaches the end, when it starts another walk, makes any other comm_* call, or exits.
 #include "connection_table.h"
 
 #include <pthread.h>
@@ -23,8 +23,9 @@
 namespace comm {
 namespace {
 
-// Long enough for a caller to read the record an abandoned walk returned.
-constexpr auto kWalkGrace = std::chrono::milliseconds(50);
+// Long enough for a caller to read the record an abandoned walk returned,
+// even on a loaded machine that takes the caller's core away for a while.
+constexpr auto kWalkGrace = std::chrono::milliseconds(100);
 // The link layer's transaction keeps ~140 KB on the stack, inside an event
 // procedure that may itself be deep in a caller's callback.
 constexpr size_t kThreadStack = 8u << 20;
@@ -143,8 +144,11 @@ void table_hide(Connection& c) {
         std::lock_guard lock(table().mu);
         c.walkable = false;
     }
+    // Counted from now, not from the last yield: a walker that was preempted
+    // right after its step still gets the whole grace period.
+    const auto deadline = Clock::now() + kWalkGrace;
     std::unique_lock lock(c.mu);
-    c.cv.wait_until(lock, c.last_yield + kWalkGrace, [&] { return c.claims == 0; });
+    c.cv.wait_until(lock, deadline, [&] { return c.claims == 0; });
 }
 
 void table_remove(Connection& c) {
@@ -254,7 +258,6 @@ COMM_API int comm_get_data(uint32_t* cursor, int* conn_id, void** context) {
         {
             std::lock_guard claim_lock(c.mu);
             ++c.claims;
-            c.last_yield = Clock::now();
         }
         t_claim.conn = it->second;
         *cursor = static_cast<uint32_t>(c.id);

@@ -33,8 +33,8 @@
  * the context it got. A thread's walk ends when comm_get_data returns 0, when
  * the thread starts another walk or makes any other comm_* call, when its
  * event procedure returns, or when it exits. A walk abandoned without any of
- * these is waited for only 50 ms after its last step: read what it yielded
- * right away.
+ * these is waited for only 100 ms from the start of the close: read what it
+ * yielded right away.
  */
 #ifndef VUXO_COMM_H
 #define VUXO_COMM_H

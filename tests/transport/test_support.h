@@ -39,22 +39,34 @@ struct Recorder {
     std::vector<Event> events;
     std::function<int(int conn_id, int kind, int value, const std::string& so_far)> react;
 
+    // DISCONNECTED is recorded as the very last act, under the lock, so a test
+    // that saw it may destroy the recorder at once.
     static int proc(int conn_id, int kind, unsigned char* data, int value, void* context) {
         auto* self = static_cast<Recorder*>(context);
-        std::string so_far;
-        {
-            std::lock_guard lock(self->mu);
-            std::string bytes;
-            if (kind == COMM_EV_DATA && data != nullptr && value > 0) {
-                bytes.assign(reinterpret_cast<char*>(data), static_cast<size_t>(value));
-            }
-            self->events.push_back({kind, bytes, value});
-            for (const Event& e : self->events) {
-                so_far += e.data;
-            }
+        if (kind == COMM_EV_DISCONNECTED) {
+            const int result =
+                self->react ? self->react(conn_id, kind, value, self->received()) : 0;
+            self->record(kind, data, value);
+            return result;
         }
-        self->cv.notify_all();
+        const std::string so_far = self->record(kind, data, value);
         return self->react ? self->react(conn_id, kind, value, so_far) : 0;
+    }
+
+    // Returns every byte received so far.
+    std::string record(int kind, const unsigned char* data, int value) {
+        std::lock_guard lock(mu);
+        std::string bytes;
+        if (kind == COMM_EV_DATA && data != nullptr && value > 0) {
+            bytes.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(value));
+        }
+        events.push_back({kind, bytes, value});
+        std::string so_far;
+        for (const Event& e : events) {
+            so_far += e.data;
+        }
+        cv.notify_all();
+        return so_far;
     }
 
     int count(int kind) {

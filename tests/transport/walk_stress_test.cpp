@@ -15,9 +15,9 @@
 namespace {
 
 constexpr int kAlive = 0x5A5A5A5A;
-constexpr int kWalkers = 4;
+constexpr int kWalkers = 3;
 constexpr int kBatches = 8;
-constexpr int kFailingPerBatch = 16;
+constexpr int kFailingPerBatch = 12;
 
 struct Record {
     std::atomic<int> alive{kAlive};
