@@ -136,9 +136,16 @@ void paced() {
     const auto sim = bench::start_v2_sim(kPacedRecords, kBaud);
     const Download d = sim ? download_log(*sim, kPacedRecords) : Download{};
     const double wire_s = static_cast<double>(d.traffic.wire_bytes) * 10.0 / kBaud;
-    std::printf("download %d records at %u baud: %.3f s, %llu bytes on the wire (%.3f s); %s\n",
+    // The simulator paces only what it sends; the requests cost it no wire time.
+    const double request_bytes =
+        static_cast<double>(d.traffic.round_trips * bench::kChunkRequestBytes);
+    const double answer_wire_s =
+        (static_cast<double>(d.traffic.wire_bytes) - request_bytes) * 10.0 / kBaud;
+    std::printf("download %d records at %u baud: %.3f s, %llu bytes on the wire (%.3f s; the "
+                "answers alone %.3f s, ratio %.3f); %s\n",
                 kPacedRecords, kBaud, d.seconds,
-                static_cast<unsigned long long>(d.traffic.wire_bytes), wire_s,
+                static_cast<unsigned long long>(d.traffic.wire_bytes), wire_s, answer_wire_s,
+                answer_wire_s > 0 ? d.seconds / answer_wire_s : 0,
                 d.ok ? "records identical" : "FAILED or records differ");
     const std::string item = "download " + std::to_string(kPacedRecords) + " rec, 115200 Bd";
     if (!d.ok) {

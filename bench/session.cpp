@@ -6,14 +6,6 @@
 #include "vuxoint.h"
 
 namespace bench {
-namespace {
-
-// A file-chunk request: header, 40-byte payload, check.
-constexpr uint64_t kChunkRequestBytes = 12 + 40 + 1;
-// A chunk answer around its data: header, 4-byte count, check.
-constexpr uint64_t kChunkAnswerOverhead = 12 + 4 + 1;
-
-} // namespace
 
 std::unique_ptr<vuxo::sim::Simulator> start_v2_sim(int records, uint32_t baud) {
     vuxo::sim::Config cfg;

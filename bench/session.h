@@ -14,6 +14,10 @@ namespace bench {
 
 inline constexpr int kChunk = 450;
 inline constexpr std::size_t kV2Record = 4063;
+// A file-chunk request on the wire: header, 40-byte payload, check.
+inline constexpr uint64_t kChunkRequestBytes = 12 + 40 + 1;
+// A chunk answer around its data: header, 4-byte count, check.
+inline constexpr uint64_t kChunkAnswerOverhead = 12 + 4 + 1;
 
 // A started V2 simulator (the "big" data set) whose log holds at least
 // `records` records; null when it did not start. baud paces its writes.

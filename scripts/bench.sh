@@ -46,6 +46,9 @@ done
             print line
         }
     }'
+# Figures from a loaded machine are not comparable: say what it was doing.
+cpu=$(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //')
+echo "machine: $(nproc) x $cpu, kernel $(uname -r), load average at end: $(cut -d' ' -f1-3 /proc/loadavg)"
 met=$(grep -c '|met$' "$ROWS")
 missed=$(grep -c '|MISSED$' "$ROWS")
 echo "targets met: $met, missed: $missed   (log: $LOG)"
