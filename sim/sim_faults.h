@@ -32,7 +32,8 @@ struct Faults {
     uint32_t latency_ms = 0;
     // Writes are paced to the wire time of this line speed (10 bits a byte); 0 = no pacing.
     uint32_t baud = 0;
-    // No answer at all; requests are still received and recorded.
+    // Nothing is sent, neither answers nor live data; requests are still received, recorded
+    // and carried out.
     bool silent = false;
     // The connection is closed when this many frames arrived on it (the last one
     // unanswered); 0 = never.

@@ -47,7 +47,7 @@ const char kUsage[] =
     "  --garbage                  send stray bytes before every frame\n"
     "  --latency MS               wait MS milliseconds before every answer\n"
     "  --baud N                   pace writes to N baud (10 bits a byte)\n"
-    "  --silent                   never answer\n"
+    "  --silent                   never answer, send nothing\n"
     "  --hangup-after N           close the connection when its N-th frame arrives (TCP)\n"
     "  --chaos SEED[:RATE]        random faults at RATE per answer (default 0.05)\n"
     "\n"

@@ -215,6 +215,9 @@ void Simulator::Impl::flush_outbox() {
         pending.swap(outbox);
         f = faults;
     }
+    if (f.silent) {
+        return; // a silent instrument sends nothing, live data included
+    }
     for (auto& frame : pending) {
         if (!transmit(Outgoing{std::move(frame), f.byte_by_byte, f.garbage})) {
             hang_up();

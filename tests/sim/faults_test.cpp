@@ -163,10 +163,13 @@ TEST_F(SimTest, SilentRecordsButNeverAnswers) {
     Faults f;
     f.silent = true;
     start(with_faults(f));
+    ASSERT_TRUE(host.send(8212)); // carried out, but its live data stays unsent too
     ASSERT_TRUE(host.send(8007));
+    // Frames are handled one after the other: once 8007 is counted, 8212 is done.
     ASSERT_TRUE(sim->wait_for_count(8007, 1, std::chrono::seconds(10)));
     sim->set_faults(Faults{});
     EXPECT_EQ(host.ask(8001)->id, 9001);
+    EXPECT_EQ(sim->entry_count(), 7u);
 }
 
 TEST_F(SimTest, HangUpAfterNFramesThenServeTheNextHost) {
