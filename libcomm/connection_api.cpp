@@ -14,33 +14,41 @@ namespace {
 constexpr int kMaxRxSize = 1 << 16;
 constexpr int kDefaultRxSize = 4096;
 
+// Waits until the port takes more bytes, the deadline passes or the
+// connection is asked to stop: 0, or -errno.
+int wait_writable(Connection& c, Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) {
+        return -ETIMEDOUT;
+    }
+    pollfd fds[2] = {{c.fd, POLLOUT, 0}, {c.wake_fd, POLLIN, 0}};
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    if (poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR) {
+        return -errno;
+    }
+    return 0;
+}
+
 int write_all(Connection& c, const unsigned char* data, int len, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
     std::lock_guard lock(c.write_mu);
     int done = 0;
-    while (done < len) {
+    for (;;) {
         if (c.stop || c.fd < 0) {
             return -ENOTCONN;
+        }
+        if (done == len) {
+            return 0;
         }
         const ssize_t n = c.ops->write(c.fd, data + done, static_cast<size_t>(len - done));
         if (n > 0) {
             done += static_cast<int>(n);
-            continue;
-        }
-        if (n != -EAGAIN && n != 0) {
+        } else if (n != -EAGAIN && n != 0) {
             return static_cast<int>(n);
-        }
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero()) {
-            return -ETIMEDOUT;
-        }
-        pollfd fds[2] = {{c.fd, POLLOUT, 0}, {c.wake_fd, POLLIN, 0}};
-        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        if (poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR) {
-            return -errno;
+        } else if (const int waited = wait_writable(c, deadline); waited != 0) {
+            return waited;
         }
     }
-    return 0;
 }
 
 int connect_new(int* conn_id, const char* conn_string, comm_event_proc proc, int rx_size,

@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <set>
@@ -226,6 +228,43 @@ TEST(SerialLink, MinusOneFromTheEventProcedureCloses) {
         0);
     expect_ended_once(rec, id);
     EXPECT_EQ(rec.count(COMM_EV_TIMEOUT), 1);
+}
+
+TEST(SerialLink, WorksOnDescriptorsAbove1023) {
+    constexpr rlim_t kWanted = 1300;
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit raised = saved;
+    raised.rlim_cur = std::max(saved.rlim_cur, std::min(saved.rlim_max, kWanted));
+    setrlimit(RLIMIT_NOFILE, &raised);
+    if (raised.rlim_cur < kWanted) {
+        GTEST_SKIP() << "the descriptor limit stays below " << kWanted;
+    }
+    std::vector<int> fillers;
+    while (fillers.empty() || fillers.back() < 1100) {
+        const int fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        fillers.push_back(fd);
+    }
+    {
+        Pty pty;
+        Recorder rec;
+        Started started;
+        int id = -1;
+        ASSERT_EQ(comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096,
+                               200, &rec),
+                  0);
+        ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
+        const unsigned char ask[] = {'?'};
+        ASSERT_EQ(comm_write(id, ask, 1, 0, 1000), 0);
+        EXPECT_EQ(pty.read_n(1), "?");
+        ASSERT_TRUE(pty.send("!"));
+        EXPECT_TRUE(rec.wait_received("!"));
+    }
+    for (int fd : fillers) {
+        ::close(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &saved);
 }
 
 TEST(TcpLink, ExchangesAndSeesThePeerHangUp) {
