@@ -40,43 +40,48 @@ int millis_until(Clock::time_point deadline) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+constexpr int kGoOn = -1; // a step's result when the link stays open
+
+// The link is readable (or hung up): deliver what it holds. kGoOn, 0 when the
+// event procedure asks to close, or the link's errno.
+int read_step(Connection& c, short revents) {
+    const ssize_t n = c.ops->read(c.fd, c.rx.data(), c.rx.size());
+    if (n > 0) {
+        return deliver(c, COMM_EV_DATA, c.rx.data(), static_cast<int>(n)) < 0 ? 0 : kGoOn;
+    }
+    if (n != -EAGAIN) {
+        return static_cast<int>(-n);
+    }
+    // Hung up with nothing left to read: waiting again would spin.
+    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? EPIPE : kGoOn;
+}
+
 // Runs the open link until it breaks (returns its errno), is asked to stop or
-// the event procedure asks to close (returns 0).
+// the event procedure asks to close (returns 0). Silence of one tick makes
+// one COMM_EV_TIMEOUT; received bytes start the tick again.
 int pump(Connection& c) {
     const auto tick = std::chrono::milliseconds(c.tick_ms);
     auto deadline = Clock::now() + tick;
     while (!c.stop) {
         pollfd fds[2] = {{c.fd, POLLIN, 0}, {c.wake_fd, POLLIN, 0}};
         const int ready = poll(fds, 2, c.tick_ms > 0 ? millis_until(deadline) : -1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
+        if (ready < 0 && errno != EINTR) {
             return errno;
         }
-        if (c.stop) {
-            break;
-        }
-        if (fds[0].revents == 0) {
-            if (c.tick_ms > 0 && Clock::now() >= deadline) {
-                if (deliver(c, COMM_EV_TIMEOUT, nullptr, 0) < 0) {
-                    return 0;
-                }
-                deadline = Clock::now() + tick;
-            }
+        if (ready < 0 || c.stop) {
             continue;
         }
-        const ssize_t n = c.ops->read(c.fd, c.rx.data(), c.rx.size());
-        if (n > 0) {
+        if (fds[0].revents != 0) {
+            const int step = read_step(c, fds[0].revents);
+            if (step != kGoOn) {
+                return step;
+            }
             deadline = Clock::now() + tick;
-            if (deliver(c, COMM_EV_DATA, c.rx.data(), static_cast<int>(n)) < 0) {
+        } else if (c.tick_ms > 0 && Clock::now() >= deadline) {
+            if (deliver(c, COMM_EV_TIMEOUT, nullptr, 0) < 0) {
                 return 0;
             }
-        } else if (n != -EAGAIN) {
-            return static_cast<int>(-n);
-        } else if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            // Hung up with nothing left to read: waiting again would spin.
-            return EPIPE;
+            deadline = Clock::now() + tick;
         }
     }
     return 0;
