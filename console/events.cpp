@@ -1,10 +1,14 @@
 #include "events.h"
 
+#include <chrono>
+#include <thread>
+
 namespace vuxotest {
 
 namespace {
 constexpr int32_t kEventMeasStored = 133;
 constexpr int32_t kEventMeasStoredV2 = 256;
+constexpr auto kPollInterval = std::chrono::milliseconds(1000);
 } // namespace
 
 std::atomic<int32_t> last_meas_index{-1};
@@ -23,6 +27,19 @@ void event_live_data(int, MXX_link*, int32_t code, int32_t value, float, float, 
     if (code == kEventMeasStored || code == kEventMeasStoredV2) {
         last_meas_index.store(value);
     }
+}
+
+int32_t wait_for_new_record(std::FILE* out) {
+    std::fputs("\n\nWaiting for new record...\n", out);
+    last_meas_index.store(-1);
+    // Flushed only after the reset, so whoever sees the line knows older events are gone.
+    std::fflush(out);
+    int32_t index = -1;
+    while (index == -1) {
+        std::this_thread::sleep_for(kPollInterval);
+        index = last_meas_index.load();
+    }
+    return index;
 }
 
 } // namespace vuxotest

@@ -2,11 +2,9 @@
 // its measurement log, waits for the next measurement stored on it and prints that.
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "command_error.h"
@@ -21,7 +19,6 @@ using namespace vuxotest;
 
 constexpr int kUsbListEntries = 32;
 constexpr int kConnectTimeoutMs = 5000;
-constexpr auto kPollInterval = std::chrono::milliseconds(1000);
 
 using Conn_string = std::array<char, VUXO_CONN_STRING_SIZE>;
 
@@ -110,19 +107,6 @@ void disp_time(int conn_id) {
     std::printf("Time:%d:%.2d:%.2d\n", time[3], time[4], time[5]);
 }
 
-// Events reported before this point (during the log download) are forgotten.
-int32_t wait_for_new_record() {
-    std::puts("\n\nWaiting for new record...");
-    last_meas_index.store(-1);
-    std::fflush(stdout);
-    int32_t index = -1;
-    while (index == -1) {
-        std::this_thread::sleep_for(kPollInterval);
-        index = last_meas_index.load();
-    }
-    return index;
-}
-
 void run_connected(int conn_id) {
     std::puts("\n\nDevice connected.\n");
     std::printf("Device: %s\n", generation_name(vuxo_get_type(conn_id)));
@@ -138,7 +122,7 @@ void run_connected(int conn_id) {
         download_all_meas_v2(stdout, conn_id);
     }
 
-    const int32_t index = wait_for_new_record();
+    const int32_t index = wait_for_new_record(stdout);
     const int new_generation = vuxo_get_type(conn_id);
     if (new_generation == 0) {
         download_meas_v1(stdout, conn_id, index);
