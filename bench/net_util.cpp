@@ -3,12 +3,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <utility>
 
 #include "le.h"
@@ -142,6 +146,57 @@ std::vector<double> raw_round_trips(int fd, const Bytes& request, std::size_t an
             return {};
         }
         times.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count());
+    }
+    return times;
+}
+
+std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_t answer_size,
+                                        int count) {
+    using Clock = std::chrono::steady_clock;
+    std::mutex mu;
+    std::condition_variable cv;
+    std::size_t arrived = 0; // answer bytes since the last request
+    bool broken = false;
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+        Bytes buf(4096);
+        while (!stop) {
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            const ssize_t n = recv(fd, buf.data(), buf.size(), 0);
+            std::lock_guard lock(mu);
+            if (n <= 0) {
+                broken = true;
+            } else {
+                arrived += static_cast<std::size_t>(n);
+            }
+            cv.notify_all();
+            if (n <= 0) {
+                return;
+            }
+        }
+    });
+    std::vector<double> times;
+    times.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        if (!write_full(fd, request.data(), request.size())) {
+            break;
+        }
+        std::unique_lock lock(mu);
+        cv.wait(lock, [&] { return arrived >= answer_size || broken; });
+        if (broken) {
+            break;
+        }
+        arrived -= answer_size;
+        times.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count());
+    }
+    stop = true;
+    reader.join();
+    if (static_cast<int>(times.size()) != count) {
+        return {};
     }
     return times;
 }

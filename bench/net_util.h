@@ -51,6 +51,13 @@ class EchoPeer {
 std::vector<double> raw_round_trips(int fd, const Bytes& request, std::size_t answer_size,
                                     int count);
 
+// The same exchanges, but the answer is read by a second thread (poll, then
+// recv, as a transport's connection thread does) that hands it to the waiting
+// caller through a mutex and condition variable: the raw cost of the
+// library's structure, one more thread to wake per answer.
+std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_t answer_size,
+                                        int count);
+
 // The median of a sample; 0 for an empty one.
 double median(std::vector<double> values);
 
