@@ -289,11 +289,16 @@ TEST(TcpLink, ExchangesAndSeesThePeerHangUp) {
 }
 
 TEST(TcpLink, RefusedPortFailsWithErrorThenDisconnect) {
-    uint16_t port = 0;
-    {
-        TcpPeer closed; // bound, then released: nothing listens there
-        port = closed.port;
-    }
+    // Bound but not listening: the port is refused, and stays ours while the
+    // test runs, so no other test can start listening on it meanwhile.
+    const int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const uint16_t port = ntohs(addr.sin_port);
     Recorder rec;
     Started started;
     int id = -1;
@@ -303,6 +308,7 @@ TEST(TcpLink, RefusedPortFailsWithErrorThenDisconnect) {
     ASSERT_EQ(rec.snapshot().size(), 2u);
     EXPECT_EQ(rec.snapshot().front().kind, COMM_EV_CONN_ERROR);
     EXPECT_EQ(rec.snapshot().front().value, ECONNREFUSED);
+    ::close(held);
 }
 
 TEST(TcpLink, WritingToAResetPeerRaisesNoSignal) {
