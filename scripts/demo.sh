@@ -57,7 +57,7 @@ drain_pid=$!
 
 echo "demo: simulated $gen instrument on 127.0.0.1:$port"
 status=0
-timeout 120 "$console" --net "127.0.0.1:$port" || status=$?
+timeout --foreground 120 "$console" --net "127.0.0.1:$port" || status=$?
 if [ "$status" = 124 ]; then
     echo "demo: vuxoint-test did not finish within 120 s" >&2
 fi
