@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
+#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -155,6 +156,43 @@ TEST(ConsoleExit, NoUsbInstrumentEndsWith255) {
     ASSERT_FALSE(r.timed_out);
     EXPECT_EQ(r.out, "No device found!\n");
     EXPECT_EQ(r.exit_status, 255);
+}
+
+// A fake sysfs tree: each tty's device link leads into a USB device directory.
+void add_usb_tty(const std::filesystem::path& root, const std::string& tty, const char* vendor,
+                 const char* product) {
+    namespace fs = std::filesystem;
+    const fs::path usb = root / "devices" / ("usb-" + tty);
+    const fs::path interface = usb / "1-1:1.0" / tty;
+    fs::create_directories(interface);
+    std::ofstream(usb / "idVendor") << vendor << "\n";
+    std::ofstream(usb / "idProduct") << product << "\n";
+    std::ofstream(usb / "serial") << "S" << tty << "\n";
+    fs::create_directories(root / "class" / "tty" / tty);
+    fs::create_directory_symlink(interface, root / "class" / "tty" / tty / "device");
+}
+
+// Three instruments and a foreign device: the three are listed in the transport's
+// order and the first is used; its port does not exist, so the connection fails.
+TEST(ConsoleExit, UsbInstrumentsListedAndFirstUsed) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("vuxotest-usb-" + std::to_string(getpid()));
+    add_usb_tty(root, "ttyUSB99", "1781", "c44");
+    add_usb_tty(root, "ttyACM98", "1781", "c44");
+    add_usb_tty(root, "ttyUSB97", "1781", "c45");
+    add_usb_tty(root, "ttyUSB96", "0403", "6001");
+    const child::Result r = run_console({}, {"VUXO_SYSFS_ROOT=" + root.string()});
+    std::filesystem::remove_all(root);
+    ASSERT_FALSE(r.timed_out);
+    // Which of the USB prefixes a product gets is the transport's business.
+    const std::string out = std::regex_replace(r.out, std::regex("USB[A-Z]:"), "USB?:");
+    EXPECT_EQ(out, "Found devices:\n"
+                   "   USB?:/dev/ttyACM98/c44\n"
+                   "   USB?:/dev/ttyUSB97/c45\n"
+                   "   USB?:/dev/ttyUSB99/c44\n"
+                   "Connecting to USB...\n"
+                   "Device connection error!\n");
+    EXPECT_EQ(r.exit_status, 0);
 }
 
 TEST(ConsoleExit, HelpAndBadOptions) {
