@@ -3,6 +3,7 @@
 #include "vuxoint.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -25,7 +26,9 @@ constexpr int kTypeV1 = 5;
 
 struct vuxo_conn {
     void* user;
-    int32_t generation; // -1 until the instrument has been detected
+    // -1 until the instrument has been detected. Written on the transport's
+    // thread, read by vuxo_get_type on the caller's: atomic, not locked.
+    std::atomic<int32_t> generation;
     vuxo_connected_fn on_connected;
     vuxo_conn_error_fn on_conn_error;
     vuxo_disconnected_fn on_disconnected;
@@ -34,7 +37,7 @@ struct vuxo_conn {
 
 int cb_connected(int conn_id, MXX_link* link, int device_type, void* user_data) {
     auto* conn = static_cast<vuxo_conn*>(user_data);
-    conn->generation = device_type == kTypeV1 ? 0 : 1;
+    conn->generation.store(device_type == kTypeV1 ? 0 : 1, std::memory_order_release);
     if (conn->on_connected != nullptr) {
         conn->on_connected(conn_id, link, conn->user);
     }
@@ -151,7 +154,7 @@ VUXO_API int vuxo_disconnect(int conn_id) {
 
 VUXO_API int vuxo_get_type(int conn_id) {
     const auto* conn = static_cast<const vuxo_conn*>(MXX_get_user_data(conn_id));
-    return conn == nullptr ? -1 : conn->generation;
+    return conn == nullptr ? -1 : conn->generation.load(std::memory_order_acquire);
 }
 
 VUXO_API int vuxo_get_serial(int conn_id, char* serial) {

@@ -1,6 +1,7 @@
 // Link context, receive path, identification and asynchronous hooks.
 #include "link.h"
 
+#include <atomic>
 #include <new>
 
 #include "comm.h"
@@ -14,6 +15,23 @@ constexpr int kTickMs = 200;
 // Seven probes in all: one on link up, one on each of the first six time-outs.
 constexpr int kLastProbeCount = 5;
 
+// num_try, hook_count and the hook entries are written on callers' threads while
+// the transport's thread reads them. Atomic accesses (no lock) keep that well
+// defined: an entry is complete before the count or the id that publishes it.
+MXX_hook_entry load_hook(MXX_hook_entry& entry) {
+    const uint16_t id = std::atomic_ref(entry.id).load(std::memory_order_acquire);
+    return {id, std::atomic_ref(entry.fn).load(std::memory_order_relaxed)};
+}
+
+void store_hook(MXX_hook_entry& entry, uint16_t id, MXX_hook_fn fn) {
+    std::atomic_ref(entry.fn).store(fn, std::memory_order_relaxed);
+    std::atomic_ref(entry.id).store(id, std::memory_order_release);
+}
+
+int load_hook_count(MXX_link* link) {
+    return std::atomic_ref(link->hook_count).load(std::memory_order_acquire);
+}
+
 template <typename Visit> void walk_links(Visit&& visit) {
     uint32_t cursor = 0;
     comm_data_cntr_init(&cursor);
@@ -23,6 +41,22 @@ template <typename Visit> void walk_links(Visit&& visit) {
         if (!visit(id, static_cast<MXX_link*>(context))) {
             return;
         }
+    }
+}
+
+// The first ordinary hook for the id takes the frame; otherwise the catch-all.
+void dispatch_hooks(int conn_id, MXX_link* link, unsigned char* frame, uint16_t id) {
+    const int count = load_hook_count(link);
+    for (int i = 0; i < count && i < kHookSlots; ++i) {
+        const MXX_hook_entry hook = load_hook(link->hooks[i]);
+        if (hook.id == id && hook.fn != nullptr) {
+            hook.fn(conn_id, link, frame, link->user_data);
+            return;
+        }
+    }
+    const MXX_hook_entry catch_all = load_hook(link->hooks[kCatchAllSlot]);
+    if (catch_all.id == kCatchAllId && catch_all.fn != nullptr) {
+        catch_all.fn(conn_id, link, frame, link->user_data);
     }
 }
 
@@ -36,21 +70,8 @@ void handle_frame(int conn_id, MXX_link* link) {
         }
         comm_signal_connected(conn_id);
     }
-
     const uint16_t id = frame_id(frame);
-    bool taken = false;
-    for (int i = 0; i < link->hook_count && i < kHookSlots; ++i) {
-        if (link->hooks[i].id == id && link->hooks[i].fn != nullptr) {
-            link->hooks[i].fn(conn_id, link, frame, link->user_data);
-            taken = true;
-            break;
-        }
-    }
-    const MXX_hook_entry& catch_all = link->hooks[kCatchAllSlot];
-    if (!taken && catch_all.id == kCatchAllId && catch_all.fn != nullptr) {
-        catch_all.fn(conn_id, link, frame, link->user_data);
-    }
-
+    dispatch_hooks(conn_id, link, frame, id);
     comm_fill_rsp_buff(conn_id, id, frame, link->rx.pos);
 }
 
@@ -125,7 +146,7 @@ int link_num_try(int conn_id) {
     int attempts = 1;
     walk_links([&](int id, MXX_link* link) {
         if (id == conn_id && link != nullptr) {
-            attempts = link->num_try;
+            attempts = std::atomic_ref(link->num_try).load(std::memory_order_relaxed);
         }
         return true;
     });
@@ -167,21 +188,23 @@ VUXO_API int MXX_hook_async_event(int conn_id, uint16_t id, MXX_hook_fn hook) {
         if (cid != conn_id || link == nullptr) {
             return true;
         }
-        for (int i = 0; i < link->hook_count && i < kHookSlots; ++i) {
-            if (link->hooks[i].id == id && link->hooks[i].fn == hook) {
+        const int count = load_hook_count(link);
+        for (int i = 0; i < count && i < kHookSlots; ++i) {
+            const MXX_hook_entry entry = load_hook(link->hooks[i]);
+            if (entry.id == id && entry.fn == hook) {
                 return false;
             }
         }
-        if (link->hook_count > kCatchAllSlot ||
-            (link->hook_count == kCatchAllSlot && link->hooks[kCatchAllSlot].id != 0)) {
+        if (count > kCatchAllSlot ||
+            (count == kCatchAllSlot && load_hook(link->hooks[kCatchAllSlot]).id != 0)) {
             result = -1;
             return false;
         }
         if (id == kCatchAllId) {
-            link->hooks[kCatchAllSlot] = {id, hook};
+            store_hook(link->hooks[kCatchAllSlot], id, hook);
         } else {
-            link->hooks[link->hook_count] = {id, hook};
-            ++link->hook_count;
+            store_hook(link->hooks[count], id, hook);
+            std::atomic_ref(link->hook_count).store(count + 1, std::memory_order_release);
         }
         return true;
     });
@@ -191,7 +214,7 @@ VUXO_API int MXX_hook_async_event(int conn_id, uint16_t id, MXX_hook_fn hook) {
 VUXO_API int MXX_set_cmd_num_try(int conn_id, int num_try) {
     walk_links([&](int id, MXX_link* link) {
         if (id == conn_id && link != nullptr) {
-            link->num_try = num_try;
+            std::atomic_ref(link->num_try).store(num_try, std::memory_order_relaxed);
         }
         return true;
     });
