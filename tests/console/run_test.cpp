@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -225,6 +226,31 @@ int closed_port() {
     getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
     close(fd);
     return ntohs(addr.sin_port);
+}
+
+// Each link announces itself, prints its connection string on a line of its own and
+// then connects; none of these instruments exists, so each connection fails.
+TEST(ConsoleExit, OtherLinksAnnounceThemselves) {
+    struct Link {
+        std::vector<std::string> args;
+        const char* announced;
+    };
+    const Link links[] = {
+        {{"00:11:22:33:44:55", "ignored"}, "Connecting to Bluetooth (00:11:22:33:44:55)...\n"},
+        {{"--serial", "/dev/vuxotest-no-such-tty"},
+         "Connecting to serial port (/dev/vuxotest-no-such-tty)...\n"},
+    };
+    for (const Link& link : links) {
+        const child::Result r = run_console(link.args);
+        ASSERT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_status, 0);
+        ASSERT_TRUE(r.out.starts_with(link.announced)) << r.out;
+        const std::string rest = r.out.substr(std::strlen(link.announced));
+        const std::size_t eol = rest.find('\n');
+        ASSERT_NE(eol, std::string::npos) << r.out;
+        EXPECT_GT(eol, 0u) << "empty connection string";
+        EXPECT_EQ(rest.substr(eol + 1), "Device connection error!\n");
+    }
 }
 
 TEST(ConsoleExit, FailedConnectionEndsWithZero) {
