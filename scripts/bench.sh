@@ -25,8 +25,13 @@ for prog in bench_receive bench_roundtrip bench_download bench_idle bench_memory
         continue
     fi
     echo "== $prog" >>"$LOG"
-    if ! "$BIN/$prog" >"$BUILD/$prog.out" 2>>"$LOG"; then
-        echo "ROW|$prog|failed (see $LOG)|-|-|-|MISSED" >>"$ROWS"
+    # No program takes a minute; a hung one must not hold `make bench`.
+    status=0
+    timeout 300 "$BIN/$prog" >"$BUILD/$prog.out" 2>>"$LOG" || status=$?
+    if [ "$status" != 0 ]; then
+        what="failed (status $status, see $LOG)"
+        [ "$status" = 124 ] && what="timed out after 300 s"
+        echo "ROW|$prog|$what|-|-|-|MISSED" >>"$ROWS"
         failed=1
     fi
     grep -v '^ROW|' "$BUILD/$prog.out" >>"$LOG"
