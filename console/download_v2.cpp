@@ -68,7 +68,7 @@ int download_record_v2(std::FILE* out, int conn_id, int32_t index, unsigned char
 }
 
 int download_all_meas_v2(std::FILE* out, int conn_id) {
-    std::fprintf(out, "Params size:%d\n", 4319);
+    std::fprintf(out, "Params size:%d\n", static_cast<int>(kV2Format.param_size));
     return download_all(out, conn_id, kV2Format);
 }
 

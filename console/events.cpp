@@ -6,8 +6,9 @@
 namespace vuxotest {
 
 namespace {
-constexpr int32_t kEventMeasStored = 133;
-constexpr int32_t kEventMeasStoredV2 = 256;
+// Both codes report a newly stored measurement; instruments differ in which they send.
+constexpr int32_t kEventStored = 133;
+constexpr int32_t kEventStoredToo = 256;
 constexpr auto kPollInterval = std::chrono::milliseconds(1000);
 } // namespace
 
@@ -24,7 +25,7 @@ int event_connection_error(int, MXX_link*, void*, int) {
 void event_disconnected(int, MXX_link*, void*, int) {}
 
 void event_live_data(int, MXX_link*, int32_t code, int32_t value, float, float, void*) {
-    if (code == kEventMeasStored || code == kEventMeasStoredV2) {
+    if (code == kEventStored || code == kEventStoredToo) {
         last_meas_index.store(value);
     }
 }

@@ -10,7 +10,7 @@
 namespace vuxotest {
 
 inline constexpr std::size_t kV1RecordSize = 828;
-// One spare byte past the record, as the instrument's own buffers carry.
+// The record buffers are a little larger than the records they receive.
 inline constexpr std::size_t kV1RecordBuffer = 832;
 inline constexpr int32_t kV1MaxValues = 180;
 

@@ -21,6 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 std::vector<char*> c_strings(const std::vector<std::string>& strings) {
     std::vector<char*> out;
+    out.reserve(strings.size() + 1);
     for (const std::string& s : strings) {
         out.push_back(const_cast<char*>(s.c_str()));
     }

@@ -29,9 +29,9 @@ int get_page(int32_t first, void* list, uint32_t page) {
         return g_instrument.page_rc;
     }
     auto* p = static_cast<unsigned char*>(list);
-    std::memset(p, 0, page * 5);
-    for (uint32_t i = 0; i < page; ++i) {
-        const auto slot = static_cast<uint32_t>(first) + i;
+    std::memset(p, 0, std::size_t{page} * 5);
+    for (std::size_t i = 0; i < page; ++i) {
+        const auto slot = static_cast<uint32_t>(first + static_cast<int32_t>(i));
         const auto it = g_instrument.entries.find(slot);
         if (it != g_instrument.entries.end()) {
             vuxo::store_le<uint32_t>(p + i * 5, it->second.first);

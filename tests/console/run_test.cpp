@@ -222,10 +222,10 @@ int closed_port() {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     close(fd);
-    return ntohs(addr.sin_port);
+    return bound ? ntohs(addr.sin_port) : 1; // port 1 is closed as well
 }
 
 // Each link announces itself, prints its connection string on a line of its own and
