@@ -60,7 +60,9 @@ Bytes make_frame(fuzz::Input& in, uint16_t answer_id) {
 struct Model {
     // What the armed buffers held after one turn, as counts of the last frame
     // captured for each id (the fake transport, like the real one, keeps the
-    // last capture and refuses a frame larger than the buffer).
+    // last capture and refuses a frame larger than the buffer). The answer
+    // buffer holds any frame the receiver can assemble, so every answer here
+    // (at most 8,428 bytes) is captured.
     Bytes answer, error, resend;
 };
 
@@ -71,7 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     fake::reset();
 
     const uint8_t flags = in.u8();
-    const int num_try = 1 + (flags & 3);
+    // Attempts below 1 can only come from MXX_set_cmd_num_try: nothing is sent.
+    const int num_try =
+        (flags & 0x80) != 0 && (flags & 3) == 0 ? -static_cast<int>(in.u8() % 3) : 1 + (flags & 3);
     const int wait = (flags & 4) != 0 ? 0 : 1;
     const bool null_response = (flags & 8) != 0;
     const bool null_outputs = (flags & 0x10) != 0;
@@ -98,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
 
     const uint16_t answer_id = static_cast<uint16_t>(command + 1000);
     std::vector<Turn> turns;
-    while (!in.empty() && turns.size() < static_cast<std::size_t>(num_try)) {
+    while (!in.empty() && turns.size() < static_cast<std::size_t>(std::max(num_try, 1))) {
         Turn t;
         const uint8_t how = in.u8();
         if ((how & 0x80) != 0) {
@@ -163,6 +167,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (!framable) {
         FUZZ_CHECK(result == -1);
         FUZZ_CHECK(writes.empty());
+        fake::disconnect(id);
+        return 0;
+    }
+
+    if (num_try < 1) {
+        FUZZ_CHECK(writes.empty());
+        FUZZ_CHECK(result == 255);
+        FUZZ_CHECK(response.untouched_from(0));
+        FUZZ_CHECK(null_outputs || (out_len == kUnset && out_status == kUnset));
+        FUZZ_CHECK(!fake::find(id)->hooked);
         fake::disconnect(id);
         return 0;
     }

@@ -130,6 +130,9 @@ transaction = {
     "no_wait": txn(4 | 3, 8206, 0, b"\x01\x00\x00\x00", 300000, [turn([tframe(0, b"late")])]),
     "big_answer": txn(0, 8201, 8999, b"", 800, [turn([tframe(0, bytes(range(256)) * 17)], split=1)]),
 }
+# Flags 0x80 with attempts bits 0: the next byte sets attempts below 1.
+transaction["no_attempts"] = (bytes([0x80, 0]) + struct.pack("<HH", 8201, 16) + bytes([0])
+                              + struct.pack("<i", 800) + turn([tframe(0, b"ok")]))
 for name, data in transaction.items():
     write("fuzz_transaction", name, data)
 
