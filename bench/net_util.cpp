@@ -4,6 +4,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -199,6 +201,25 @@ std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_
         return {};
     }
     return times;
+}
+
+bool place_on(Side side) {
+    cpu_set_t allowed;
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0 || CPU_COUNT(&allowed) < 2) {
+        return false;
+    }
+    // The first two CPUs this process may use: the host's, then the instrument's.
+    int picked[2] = {-1, -1};
+    int found = 0;
+    for (int cpu = 0; cpu < CPU_SETSIZE && found < 2; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) {
+            picked[found++] = cpu;
+        }
+    }
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(picked[side == Side::host ? 0 : 1], &one);
+    return pthread_setaffinity_np(pthread_self(), sizeof one, &one) == 0;
 }
 
 double median(std::vector<double> values) {

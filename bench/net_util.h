@@ -58,6 +58,16 @@ std::vector<double> raw_round_trips(int fd, const Bytes& request, std::size_t an
 std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_t answer_size,
                                         int count);
 
+// Latency on a virtual machine depends on whether a wake-up crosses CPUs, and
+// the scheduler's placement of threads changes from run to run. The latency
+// benchmarks therefore place the instrument's side (simulator, peers) on one
+// CPU and the host's side (caller, transport threads) on another, the way a
+// real instrument sits outside the host. Threads inherit the placement of the
+// thread that creates them. Returns false (and leaves the thread as it was)
+// on a single-CPU machine.
+enum class Side { instrument, host };
+bool place_on(Side side);
+
 // The median of a sample; 0 for an empty one.
 double median(std::vector<double> values);
 

@@ -82,6 +82,7 @@ int main() {
         std::fprintf(stderr, "the transport did not start\n");
         return 1;
     }
+    const bool placed = bench::place_on(bench::Side::instrument);
     const auto sim = bench::start_v2_sim(1);
     if (!sim) {
         return 1;
@@ -91,6 +92,10 @@ int main() {
     bench::EchoPeer raw_peer({{8007, answer}});
     bench::EchoPeer relay_peer({{8007, answer}});
     bench::EchoPeer lib_peer({{8007, answer}});
+    bench::place_on(bench::Side::host);
+    std::printf("threads %s\n", placed ? "placed: instrument side on one CPU, host side on "
+                                         "another"
+                                       : "not placed (one CPU)");
     const int raw_fd = bench::connect_loopback(raw_peer.port());
     const int relay_fd = bench::connect_loopback(relay_peer.port());
     const int sim_id = bench::open_net(sim->port());
