@@ -22,9 +22,9 @@ struct Rng {
     uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
 };
 
-Rng slot_rng(const DataSpec& spec, uint32_t slot, uint64_t stream) {
-    Rng r{spec.seed * 0x100000001B3ULL ^ (static_cast<uint64_t>(spec.gen) << 56) ^
-          (static_cast<uint64_t>(spec.set) << 48) ^ (static_cast<uint64_t>(slot) << 8) ^ stream};
+Rng slot_rng(const DataSpec& dataset, uint32_t slot, uint64_t stream) {
+    Rng r{dataset.seed * 0x100000001B3ULL ^ (static_cast<uint64_t>(dataset.gen) << 56) ^
+          (static_cast<uint64_t>(dataset.set) << 48) ^ (static_cast<uint64_t>(slot) << 8) ^ stream};
     r.next();
     return r;
 }
@@ -174,8 +174,8 @@ RecordSpec edge_far_slot(uint32_t slot) {
     }
 }
 
-RecordSpec big_slot(const DataSpec& spec, uint32_t slot) {
-    Rng r = slot_rng(spec, slot, 0xB16);
+RecordSpec big_slot(const DataSpec& dataset, uint32_t slot) {
+    Rng r = slot_rng(dataset, slot, 0xB16);
     const uint32_t roll = r.below(100);
     if (roll < 5) {
         return empty_slot();
@@ -190,11 +190,11 @@ RecordSpec big_slot(const DataSpec& spec, uint32_t slot) {
         s.value_count = static_cast<int32_t>(r.below(10));
     } else {
         s = scan(key,
-                 static_cast<int32_t>(r.below(static_cast<uint32_t>(max_values(spec.gen)) + 1)));
+                 static_cast<int32_t>(r.below(static_cast<uint32_t>(max_values(dataset.gen)) + 1)));
         s.entry_flags = note;
     }
     s.flags = static_cast<uint8_t>((r.below(16) << 4) | (r.below(8) << 2) | s.kind);
-    if (spec.gen == Generation::v2) {
+    if (dataset.gen == Generation::v2) {
         s.curve_s = r.below(3) == 0 ? static_cast<uint8_t>(r.below(5)) : 0;
         s.curve_c = r.below(3) == 0 ? static_cast<uint8_t>(r.below(5)) : 0;
         s.units = static_cast<uint8_t>(r.below(4) << 2);
@@ -237,11 +237,11 @@ void store_scan(unsigned char* marks, std::size_t mark_bytes, unsigned char* val
     }
 }
 
-std::vector<unsigned char> build_v1(const DataSpec& spec, uint32_t slot, const RecordSpec& s) {
+std::vector<unsigned char> build_v1(const DataSpec& dataset, uint32_t slot, const RecordSpec& s) {
     std::vector<unsigned char> rec(kV1RecordSize);
-    Rng junk = slot_rng(spec, slot, 0x7A);
+    Rng junk = slot_rng(dataset, slot, 0x7A);
     fill_random(rec.data(), rec.size(), junk);
-    Rng r = slot_rng(spec, slot, 0x11);
+    Rng r = slot_rng(dataset, slot, 0x11);
     store_le<uint32_t>(rec.data(), slot);
     store_le<int32_t>(rec.data() + kV1OffNumber, static_cast<int32_t>(slot + 1));
     store_le<int32_t>(rec.data() + kV1OffId, static_cast<int32_t>(100 + r.below(900)));
@@ -258,11 +258,11 @@ std::vector<unsigned char> build_v1(const DataSpec& spec, uint32_t slot, const R
     return rec;
 }
 
-std::vector<unsigned char> build_v2(const DataSpec& spec, uint32_t slot, const RecordSpec& s) {
+std::vector<unsigned char> build_v2(const DataSpec& dataset, uint32_t slot, const RecordSpec& s) {
     std::vector<unsigned char> rec(kV2RecordSize);
-    Rng junk = slot_rng(spec, slot, 0x7B);
+    Rng junk = slot_rng(dataset, slot, 0x7B);
     fill_random(rec.data(), rec.size(), junk);
-    Rng r = slot_rng(spec, slot, 0x22);
+    Rng r = slot_rng(dataset, slot, 0x22);
     store_le<uint32_t>(rec.data(), slot);
     store_le<int32_t>(rec.data() + kV2OffNumber, static_cast<int32_t>(slot + 1));
     store_le<int32_t>(rec.data() + kV2OffId, static_cast<int32_t>(100 + r.below(900)));
@@ -344,13 +344,13 @@ std::string meas_file_name(int64_t slot) {
     return name;
 }
 
-uint32_t data_set_count(const DataSpec& spec) {
-    if (spec.entries >= 0) {
-        return static_cast<uint32_t>(std::min<int64_t>(spec.entries, max_entries(spec.gen)));
+uint32_t data_set_count(const DataSpec& dataset) {
+    if (dataset.entries >= 0) {
+        return static_cast<uint32_t>(std::min<int64_t>(dataset.entries, max_entries(dataset.gen)));
     }
-    switch (spec.set) {
+    switch (dataset.set) {
     case DataSet::basic:
-        return static_cast<uint32_t>(basic_table(spec.gen).size());
+        return static_cast<uint32_t>(basic_table(dataset.gen).size());
     case DataSet::edge:
         return kEdgeCount;
     case DataSet::empty:
@@ -361,17 +361,17 @@ uint32_t data_set_count(const DataSpec& spec) {
     return 0;
 }
 
-RecordSpec data_set_spec(const DataSpec& spec, uint32_t slot) {
-    switch (spec.set) {
+RecordSpec data_set_spec(const DataSpec& dataset, uint32_t slot) {
+    switch (dataset.set) {
     case DataSet::basic: {
-        const auto& t = basic_table(spec.gen);
+        const auto& t = basic_table(dataset.gen);
         if (slot < t.size()) {
             return t[slot];
         }
         break;
     }
     case DataSet::edge: {
-        const auto& t = edge_table(spec.gen);
+        const auto& t = edge_table(dataset.gen);
         if (slot < t.size()) {
             return t[slot];
         }
@@ -385,24 +385,25 @@ RecordSpec data_set_spec(const DataSpec& spec, uint32_t slot) {
         break;
     }
     // --entries past a set's own slots fills them the way the big set does.
-    return big_slot(spec, slot);
+    return big_slot(dataset, slot);
 }
 
-RecordSpec new_measurement_spec(const DataSpec& spec, uint32_t slot) {
+RecordSpec new_measurement_spec(const DataSpec& dataset, uint32_t slot) {
     RecordSpec s = single(100000 + slot, 0x01);
-    if (spec.gen == Generation::v2) {
+    if (dataset.gen == Generation::v2) {
         s.tag = 1;
     }
     return s;
 }
 
-std::vector<unsigned char> build_record(const DataSpec& spec, uint32_t slot,
+std::vector<unsigned char> build_record(const DataSpec& dataset, uint32_t slot,
                                         const RecordSpec& rec) {
-    return spec.gen == Generation::v1 ? build_v1(spec, slot, rec) : build_v2(spec, slot, rec);
+    return dataset.gen == Generation::v1 ? build_v1(dataset, slot, rec)
+                                         : build_v2(dataset, slot, rec);
 }
 
-Log::Log(const DataSpec& spec)
-    : spec_(spec), base_count_(data_set_count(spec)), count_(base_count_) {}
+Log::Log(const DataSpec& dataset)
+    : spec_(dataset), base_count_(data_set_count(dataset)), count_(base_count_) {}
 
 RecordSpec Log::record_spec(uint32_t slot) const {
     if (slot >= count_ || erased_.count(slot) != 0) {

@@ -110,9 +110,9 @@ std::string meas_file_name(int64_t slot);
 // Not thread-safe; the simulator guards it.
 class Log {
   public:
-    explicit Log(const DataSpec& spec);
+    explicit Log(const DataSpec& dataset);
 
-    const DataSpec& spec() const { return spec_; }
+    const DataSpec& dataset() const { return spec_; }
     uint32_t count() const { return count_; }
     Entry entry(uint32_t slot) const;
     bool has_record(uint32_t slot) const;
@@ -140,12 +140,13 @@ class Log {
 };
 
 // Slots of a data set, as their specs, without any running changes.
-RecordSpec data_set_spec(const DataSpec& spec, uint32_t slot);
-uint32_t data_set_count(const DataSpec& spec);
+RecordSpec data_set_spec(const DataSpec& dataset, uint32_t slot);
+uint32_t data_set_count(const DataSpec& dataset);
 // The record of a measurement stored while running.
-RecordSpec new_measurement_spec(const DataSpec& spec, uint32_t slot);
-// Lays a spec out as record bytes; the values come from (generation, set, seed, slot).
-std::vector<unsigned char> build_record(const DataSpec& spec, uint32_t slot, const RecordSpec& rec);
+RecordSpec new_measurement_spec(const DataSpec& dataset, uint32_t slot);
+// Lays a record description out as bytes; the values come from (generation, set, seed, slot).
+std::vector<unsigned char> build_record(const DataSpec& dataset, uint32_t slot,
+                                        const RecordSpec& rec);
 
 } // namespace vuxo::sim
 

@@ -43,12 +43,12 @@ std::string name_field(const unsigned char* field) {
     return std::string(reinterpret_cast<const char*>(field), len);
 }
 
-Device::Device(const DataSpec& spec) : log_(spec), flash_(kFlashSize) {
-    const char* serial = spec.gen == Generation::v1 ? "51000123" : "A2000456";
-    const char* fw = spec.gen == Generation::v1 ? "V1.07.03" : "V2.11.05";
+Device::Device(const DataSpec& dataset) : log_(dataset), flash_(kFlashSize) {
+    const char* serial = dataset.gen == Generation::v1 ? "51000123" : "A2000456";
+    const char* fw = dataset.gen == Generation::v1 ? "V1.07.03" : "V2.11.05";
     std::memcpy(serial_.data(), serial, serial_.size());
     std::memcpy(fw_.data(), fw, fw_.size());
-    model_rev_ = spec.gen == Generation::v1 ? 3 : 7;
+    model_rev_ = dataset.gen == Generation::v1 ? 3 : 7;
     for (std::size_t i = 0; i < flash_.size(); ++i) {
         flash_[i] = static_cast<unsigned char>(i ^ (i >> 8));
     }

@@ -45,14 +45,14 @@ struct Reply {
 
 class Device {
   public:
-    explicit Device(const DataSpec& spec);
+    explicit Device(const DataSpec& dataset);
 
     // request: a whole frame as the receiver delivers it, header first.
     Reply handle(const unsigned char* request, std::size_t size);
 
     Log& log() { return log_; }
     const Log& log() const { return log_; }
-    Generation generation() const { return log_.spec().gen; }
+    Generation generation() const { return log_.dataset().gen; }
 
     void set_clock(const ClockRecord& clock) { clock_ = clock; }
     ClockRecord clock() const;

@@ -132,7 +132,7 @@ TEST(SimRecords, StoredMeasurementGoesToTheNextSlot) {
     EXPECT_EQ(log.last_slot(), 6);
     EXPECT_NE(log.entry(6).key, 0u);
     EXPECT_EQ(log.record_bytes(6),
-              build_record(log.spec(), 6, new_measurement_spec(log.spec(), 6)));
+              build_record(log.dataset(), 6, new_measurement_spec(log.dataset(), 6)));
     Log full(spec_of(Generation::v1, DataSet::big, 1, kV1MaxEntries));
     EXPECT_EQ(full.store_new(), -1);
 }
