@@ -19,8 +19,6 @@ namespace {
 
 constexpr int kFailed = 255;
 constexpr uint16_t kLiveDataId = 9302;
-constexpr int kUsbVendor = 6017;
-constexpr int kUsbProduct = 3141;
 constexpr int kTimeRecordSize = 24;
 constexpr int kTypeV1 = 5;
 
@@ -99,7 +97,7 @@ VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count) {
 }
 
 VUXO_API int vuxo_make_usb_conn_string(char* out, const char* device, int flags) {
-    return comm_make_conn_string_usb(out, device, flags, kUsbVendor, kUsbProduct);
+    return comm_make_conn_string_usb(out, device, flags, MXX_USB_VENDOR, MXX_USB_PRODUCT_U);
 }
 
 VUXO_API int vuxo_make_serial_conn_string(char* out, uint16_t port_number) {

@@ -24,6 +24,12 @@ VUXO_BEGIN_DECLS
 /* The per-connection link context; opaque, valid only during a callback. */
 typedef struct MXX_link MXX_link;
 
+/* The instrument's USB identity: vendor, and the products of "USBF"/"USBS"
+ * (3140) and "USBU" (3141) links. */
+#define MXX_USB_VENDOR 6017
+#define MXX_USB_PRODUCT_F 3140
+#define MXX_USB_PRODUCT_U 3141
+
 /* Message ids that come instead of an answer. */
 #define MXX_MSG_RESEND 12289
 #define MXX_MSG_ERROR 12290

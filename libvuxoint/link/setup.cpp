@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr int kVendor = 6017;      // 0x1781
-constexpr int kProductF = 3140;    // 0xC44, links "USBF" and "USBS"
-constexpr int kProductU = 3141;    // 0xC45, links "USBU"
-constexpr int kProductLast = 3149; // 0xC4D, the end of the listed range
+constexpr int kVendor = MXX_USB_VENDOR;      // 0x1781
+constexpr int kProductF = MXX_USB_PRODUCT_F; // 0xC44, links "USBF" and "USBS"
+constexpr int kProductU = MXX_USB_PRODUCT_U; // 0xC45, links "USBU"
+constexpr int kProductLast = 3149;           // 0xC4D, the end of the listed range
 constexpr int kEntrySize = 128;
 constexpr int kPrefixLen = 4;
 
