@@ -194,7 +194,7 @@ class CommandTableTest : public CommandTest {
         fake::state().writes.clear();
         fake::state().wait_timeouts.clear();
         answer = std::move(payload);
-        c.dest.assign(static_cast<std::size_t>(std::max(e.cap, 4000) + 1), 0xEE);
+        c.dest.assign(static_cast<std::size_t>(std::max(e.cap, 4000)) + 1, 0xEE);
         return e.call(c);
     }
 };

@@ -161,7 +161,7 @@ class Churn : public ::testing::Test {
         EXPECT_EQ(MXX_get_user_data(id), nullptr);
     }
 
-    void run(vuxo::sim::Config cfg, long cycles, bool with_hang_ups) {
+    void run(const vuxo::sim::Config& cfg, long cycles, bool with_hang_ups) {
         vuxo::sim::Simulator sim(cfg);
         std::string error;
         ASSERT_TRUE(sim.start(&error)) << error;

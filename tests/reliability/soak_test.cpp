@@ -46,7 +46,7 @@ struct Figures {
 class Soak {
   public:
     Soak(Generation gen, uint32_t entries, uint64_t seed)
-        : gen_(gen), sim_(reliability::sim_config(gen, entries)), rng_(seed), seed_(seed) {}
+        : gen_(gen), sim_(reliability::sim_config(gen, entries)), rng_(seed) {}
 
     ~Soak() {
         if (id_ >= 0) {
@@ -293,7 +293,6 @@ class Soak {
     Generation gen_;
     vuxo::sim::Simulator sim_;
     std::mt19937_64 rng_;
-    uint64_t seed_;
     int id_ = -1;
     Figures figures_;
 };

@@ -72,7 +72,8 @@ TEST(SerialLink, ExchangesBytesBothWays) {
     EXPECT_EQ(rec.snapshot().front().kind, COMM_EV_CONNECTED);
     EXPECT_EQ(comm_get_state(id), COMM_STATE_OPEN);
 
-    const std::string request = "BRNO\x47\x1f\x01\x00\x64\x00\x00\x2c\x00";
+    // 13 bytes with NULs inside: the length must be given, not found by strlen.
+    const std::string request("BRNO\x47\x1f\x01\x00\x64\x00\x00\x2c\x00", 13);
     ASSERT_EQ(comm_write(id, reinterpret_cast<const unsigned char*>(request.data()),
                          static_cast<int>(request.size()), 0, 1000),
               0);
