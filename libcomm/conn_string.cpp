@@ -308,8 +308,11 @@ COMM_API int comm_make_conn_string_net(char* out, const char* address, uint16_t 
     }
     std::string text(kNetPrefix);
     const bool bare_v6 = std::strchr(address, ':') != nullptr && address[0] != '[';
-    text += bare_v6 ? "[" + std::string(address) + "]" : std::string(address);
-    text += ':' + std::to_string(port) + ',' + std::to_string(timeout_ms);
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on the
+    // concatenated form at -O3.
+    text.append(bare_v6 ? "[" : "").append(address).append(bare_v6 ? "]" : "");
+    text.append(":").append(std::to_string(port));
+    text.append(",").append(std::to_string(timeout_ms));
     return store_conn_string(out, text);
 }
 

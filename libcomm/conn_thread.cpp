@@ -18,7 +18,11 @@ int deliver(Connection& c, int kind, unsigned char* data, int value) {
     end_walk(); // a walk begun inside the procedure ended with it
 
     // comm_signal_connected from inside this event counts only when the
-    // procedure did not give up in the same event.
+    // procedure did not give up in the same event. Only this thread sets the
+    // flag during an event, so most events need not take the lock at all.
+    if (!c.signal_pending) {
+        return result;
+    }
     std::lock_guard lock(c.mu);
     if (c.signal_pending) {
         c.signal_pending = false;

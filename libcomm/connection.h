@@ -54,6 +54,9 @@ struct Connection {
     bool ended = false;   // the link is down; DISCONNECTED follows
     bool walkable = true; // guarded by the table's mutex, not by mu
     int claims = 0;       // walks that yielded this connection and may still use it
+    // Wakes only the close waiting for claims to end, so that walks (one per
+    // transaction) never wake a caller waiting for its answer.
+    std::condition_variable claims_done;
 };
 
 using ConnPtr = std::shared_ptr<Connection>;

@@ -54,11 +54,14 @@ struct WalkClaim {
         if (!conn) {
             return;
         }
+        bool last = false;
         {
             std::lock_guard lock(conn->mu);
-            --conn->claims;
+            last = --conn->claims == 0;
         }
-        conn->cv.notify_all();
+        if (last) {
+            conn->claims_done.notify_all();
+        }
         conn.reset();
     }
     ~WalkClaim() { release(); }
@@ -148,7 +151,7 @@ void table_hide(Connection& c) {
     // right after its step still gets the whole grace period.
     const auto deadline = Clock::now() + kWalkGrace;
     std::unique_lock lock(c.mu);
-    c.cv.wait_until(lock, deadline, [&] { return c.claims == 0; });
+    c.claims_done.wait_until(lock, deadline, [&] { return c.claims == 0; });
 }
 
 void table_remove(Connection& c) {

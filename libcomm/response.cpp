@@ -75,7 +75,7 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
     if (!c) {
         return -ENOENT;
     }
-    std::lock_guard lock(c->mu);
+    std::unique_lock lock(c->mu);
     if (!c->armed) {
         return -ENOMSG;
     }
@@ -95,6 +95,9 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
         std::memcpy(slot.buf, frame, static_cast<size_t>(len));
         slot.count = len;
         c->captured = true;
+        // Notified after unlocking, so the woken waiter does not block at once
+        // on the mutex this thread still holds.
+        lock.unlock();
         c->cv.notify_all();
         return 0;
     }
