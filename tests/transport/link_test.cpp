@@ -64,9 +64,7 @@ TEST(SerialLink, ExchangesBytesBothWays) {
     Recorder rec;
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 200, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id), 0);
     EXPECT_GT(id, 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
     EXPECT_EQ(rec.snapshot().front().kind, COMM_EV_CONNECTED);
@@ -96,9 +94,7 @@ TEST(SerialLink, ADataEventCarriesAtMostTheRxSize) {
     Recorder rec;
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4, 200, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id, 4, 200), 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
     const std::string bytes = "0123456789abcdef";
     ASSERT_TRUE(pty.send(bytes));
@@ -117,9 +113,7 @@ TEST(SerialLink, SilenceGivesTimeoutTicks) {
     Recorder rec;
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 20, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id, 4096, 20), 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_TIMEOUT, 3));
     const auto events = rec.snapshot();
     EXPECT_EQ(events.front().kind, COMM_EV_CONNECTED);
@@ -134,9 +128,7 @@ TEST(SerialLink, InputWaitingBeforeTheOpenIsDiscarded) {
     Recorder rec;
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 200, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id), 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
     ASSERT_TRUE(pty.send("fresh"));
     ASSERT_TRUE(rec.wait_received("fresh"));
@@ -148,9 +140,7 @@ TEST(SerialLink, HangUpEndsWithOneErrorAndOneDisconnect) {
     Recorder rec;
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 200, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id), 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
     pty.hang_up();
     expect_ended_once(rec, id);
@@ -207,9 +197,7 @@ TEST(SerialLink, DisconnectFromInsideTheEventProcedure) {
     };
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 200, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id), 0);
     ASSERT_TRUE(rec.wait_kind(COMM_EV_DISCONNECTED));
     EXPECT_EQ(rec.count(COMM_EV_CONN_ERROR), 0);
     expect_ended_once(rec, id);
@@ -224,9 +212,7 @@ TEST(SerialLink, MinusOneFromTheEventProcedureCloses) {
     };
     Started started;
     int id = -1;
-    ASSERT_EQ(
-        comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 20, &rec),
-        0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id, 4096, 20), 0);
     expect_ended_once(rec, id);
     EXPECT_EQ(rec.count(COMM_EV_TIMEOUT), 1);
 }
@@ -252,9 +238,7 @@ TEST(SerialLink, WorksOnDescriptorsAbove1023) {
         Recorder rec;
         Started started;
         int id = -1;
-        ASSERT_EQ(comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096,
-                               200, &rec),
-                  0);
+        ASSERT_EQ(ttest::connect_serial(pty.slave, rec, &id), 0);
         ASSERT_TRUE(rec.wait_kind(COMM_EV_CONNECTED));
         const unsigned char ask[] = {'?'};
         ASSERT_EQ(comm_write(id, ask, 1, 0, 1000), 0);

@@ -177,9 +177,7 @@ TEST(WaitConnected, ZeroOnlyWhenSignalledAndTheProcedureWentOn) {
     Pty pty;
     Started started;
     int id = -1;
-    ASSERT_EQ(comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 200,
-                           &identified),
-              0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, identified, &id), 0);
     EXPECT_EQ(comm_wait_connected(id, 20000), 0);
     EXPECT_EQ(comm_get_state(id), COMM_STATE_IDENTIFIED);
 }
@@ -196,9 +194,7 @@ TEST(WaitConnected, GivingUpInTheSameEventIsNoSuccess) {
     Pty pty;
     Started started;
     int id = -1;
-    ASSERT_EQ(comm_connect(&id, ttest::serial_string(pty.slave).c_str(), Recorder::proc, 4096, 20,
-                           &gives_up),
-              0);
+    ASSERT_EQ(ttest::connect_serial(pty.slave, gives_up, &id, 4096, 20), 0);
     const int result = comm_wait_connected(id, 60000);
     EXPECT_NE(result, 0);
     EXPECT_NE(result, -ETIMEDOUT) << "answered when the connection closed";

@@ -217,6 +217,12 @@ inline std::string serial_string(const std::string& path) {
     return "SER:" + path + "@115200,8N1";
 }
 
+// Opens the serial port at path with rec recording its events; comm_connect's result.
+inline int connect_serial(const std::string& path, Recorder& rec, int* id, int rx_size = 4096,
+                          int tick_ms = 200) {
+    return comm_connect(id, serial_string(path).c_str(), Recorder::proc, rx_size, tick_ms, &rec);
+}
+
 // The transport started for one test and shut at its end.
 struct Started {
     Started() { comm_init(nullptr, 0, 0); }
