@@ -69,11 +69,11 @@ int on_connected(int, MXX_link*, void* user) {
 }
 void on_disconnected(int id, MXX_link*, void* user, int) {
     auto* ev = static_cast<Events*>(user);
-    {
-        std::lock_guard lock(ev->mu);
-        ev->disconnected.insert(id);
-        ++ev->disconnects;
-    }
+    // Notified under the lock: the test may destroy the record as soon as it
+    // sees the last id, so nothing of it may be touched after unlocking.
+    std::lock_guard lock(ev->mu);
+    ev->disconnected.insert(id);
+    ++ev->disconnects;
     ev->changed.notify_all();
 }
 

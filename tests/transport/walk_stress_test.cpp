@@ -28,11 +28,11 @@ struct Freed {
     std::mutex mu;
     std::condition_variable cv;
     int count = 0;
+    // Notified under the lock: the waiter may end the test, and with it this
+    // object, as soon as it sees the count.
     void one() {
-        {
-            std::lock_guard lock(mu);
-            ++count;
-        }
+        std::lock_guard lock(mu);
+        ++count;
         cv.notify_all();
     }
     bool wait_for(int n) {
