@@ -1,16 +1,20 @@
-# The two commands that matter: `make demo` and `make test`. Both install what is
-# missing (scripts/install-deps.sh) and build first.
+# The commands that matter: `make demo`, `make test` and `make deb`. Each installs
+# what it is missing (scripts/install-deps.sh build|test|dev) and builds first.
 BUILD ?= build
 GEN ?= v2
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo bench fuzz asan tsan clean
+.PHONY: all deps deps-test deps-dev configure build programs test demo deb bench fuzz asan tsan clean
 
 all: build
 
 deps:
-	@scripts/install-deps.sh
+	@scripts/install-deps.sh build
+deps-test:
+	@scripts/install-deps.sh test
+deps-dev:
+	@scripts/install-deps.sh dev
 
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -18,15 +22,30 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+# The libraries and the programs only: no test, benchmark or fuzz target.
+programs: configure
+	cmake --build $(BUILD) -j$(JOBS) --target programs
 
-demo: build
+test: deps-test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j$(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure --no-tests=error -j$(JOBS)
+
+demo: programs
 	@scripts/demo.sh $(BUILD) $(GEN)
+
+# A Debian package of the libraries, programs, headers, man pages and udev rule,
+# built for /usr in a build of its own: build-deb/vuxoint_<version>_amd64.deb.
+DEB_BUILD ?= build-deb
+deb: deps
+	cmake -S . -B $(DEB_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+	    -DBUILD_TESTING=OFF -DVUXO_BENCH=OFF -DVUXO_FUZZ=OFF $(CMAKE_FLAGS)
+	cmake --build $(DEB_BUILD) -j$(JOBS)
+	cd $(DEB_BUILD) && cpack -G DEB
 
 # Benchmarks need a Release build of their own; the figures print as one table.
 BENCH_BUILD ?= build-bench
-bench: deps
+bench: deps-dev
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS) --target benchmarks
 	@scripts/bench.sh $(BENCH_BUILD)
@@ -34,11 +53,11 @@ bench: deps
 # Reliability: the whole suite under ASan+UBSan and under TSan (build-asan,
 # build-tsan), and the libFuzzer targets, FUZZ_SECONDS each (clang, build-fuzz).
 FUZZ_SECONDS ?= 60
-asan: deps
+asan: deps-dev
 	@JOBS=$(JOBS) scripts/sanitizers.sh address
-tsan: deps
+tsan: deps-dev
 	@JOBS=$(JOBS) scripts/sanitizers.sh thread
-fuzz: deps
+fuzz: deps-dev
 	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
 
 clean:

@@ -11,6 +11,7 @@
 #include "download.h"
 #include "events.h"
 #include "options.h"
+#include "stop_signals.h"
 #include "vuxoint.h"
 
 namespace {
@@ -142,11 +143,16 @@ int main(int argc, char** argv) {
         print_usage(stdout, argv[0]);
         return 0;
     }
+    if (opt.kind == Link_kind::version) {
+        std::printf("vuxoint-test %s\n", VUXO_VERSION);
+        return 0;
+    }
     if (opt.kind == Link_kind::bad) {
         print_usage(stderr, argv[0]);
         return 2;
     }
 
+    watch_stop_signals();
     vuxo_library_init();
     Conn_string conn{};
     if (!choose_instrument(opt, conn)) {

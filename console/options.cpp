@@ -40,6 +40,9 @@ Options parse_options(int argc, const char* const* argv) {
     if (first == "--help") {
         return Options{Link_kind::help, {}, {}, 0};
     }
+    if (first == "--version") {
+        return Options{Link_kind::version, {}, {}, 0};
+    }
     const bool has_value = argc >= 3 && argv[2][0] != '\0';
     if (first == "--net" && has_value) {
         return net_options(argv[2]);
@@ -52,7 +55,7 @@ Options parse_options(int argc, const char* const* argv) {
 
 void print_usage(std::FILE* out, const char* program) {
     std::fprintf(out,
-                 "Usage: %s [BT_ADDRESS | --net HOST:PORT | --serial PATH | --help]\n"
+                 "Usage: %s [BT_ADDRESS | --net HOST:PORT | --serial PATH | --help | --version]\n"
                  "\n"
                  "Connects to a vuxo meter, prints what it is, downloads and prints every\n"
                  "stored measurement, then waits for the next measurement and prints it.\n"
@@ -62,9 +65,11 @@ void print_usage(std::FILE* out, const char* program) {
                  "  --net HOST:PORT   an instrument behind a TCP bridge, or the simulator\n"
                  "  --serial PATH     an instrument on a serial port, e.g. /dev/ttyUSB0\n"
                  "  --help            this text\n"
+                 "  --version         the program's version\n"
                  "\n"
                  "Exit status: 255 when no USB instrument is found, 2 for a bad command\n"
-                 "line, 0 otherwise.\n",
+                 "line, 0 otherwise. SIGINT or SIGTERM closes the connection and ends the\n"
+                 "program by that signal.\n",
                  program);
 }
 

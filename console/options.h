@@ -8,7 +8,7 @@
 
 namespace vuxotest {
 
-enum class Link_kind { usb, bluetooth, net, serial, help, bad };
+enum class Link_kind { usb, bluetooth, net, serial, help, version, bad };
 
 struct Options {
     Link_kind kind = Link_kind::usb;
@@ -18,7 +18,7 @@ struct Options {
     uint16_t port = 0; // net only
 };
 
-// No argument: USB. "--help", "--net HOST:PORT", "--serial PATH"; any other first
+// No argument: USB. "--help", "--version", "--net HOST:PORT", "--serial PATH"; any other first
 // argument beginning with "--" is bad; anything else is a Bluetooth address.
 // Arguments after the ones used are ignored.
 Options parse_options(int argc, const char* const* argv);

@@ -1,8 +1,28 @@
 #!/bin/sh
-# Installs the Debian packages the build, tests, benchmarks and fuzzers need,
-# when any is missing. As root it runs apt-get; otherwise it prints the line to run.
+# Installs the Debian packages that a purpose needs, when any is missing. As
+# root it runs apt-get; otherwise it prints the line to run.
+#
+#   scripts/install-deps.sh build   the library and the programs (make demo, make deb)
+#   scripts/install-deps.sh test    build, plus what the tests need (make test)
+#   scripts/install-deps.sh dev     test, plus fuzzing, sanitizers and benchmarks
+#
+# The README's dependency table says what each package is for.
 set -eu
-PACKAGES="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+BUILD_PACKAGES="cmake make g++ libbluetooth-dev dpkg-dev"
+TEST_PACKAGES="libgtest-dev libgmock-dev pkg-config lintian"
+DEV_PACKAGES="clang libclang-rt-14-dev libbenchmark-dev"
+
+purpose=${1:-build}
+case "$purpose" in
+build) PACKAGES="$BUILD_PACKAGES" ;;
+test) PACKAGES="$BUILD_PACKAGES $TEST_PACKAGES" ;;
+dev) PACKAGES="$BUILD_PACKAGES $TEST_PACKAGES $DEV_PACKAGES" ;;
+*)
+    echo "usage: $0 build|test|dev" >&2
+    exit 2
+    ;;
+esac
+
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
     case ParseResult::help:
         std::fputs(usage_text(), stdout);
         return 0;
+    case ParseResult::version:
+        std::printf("vuxoint-sim %s\n", VUXO_VERSION);
+        return 0;
     case ParseResult::error:
         std::fprintf(stderr, "vuxoint-sim: %s\n%s", message.c_str(), usage_text());
         return 2;

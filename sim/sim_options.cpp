@@ -52,7 +52,8 @@ const char kUsage[] =
     "  --chaos SEED[:RATE]        random faults at RATE per answer (default 0.05)\n"
     "\n"
     "  --log FILE                 every received request frame as a line of hex\n"
-    "  --help                     this text\n";
+    "  --help                     this text\n"
+    "  --version                  the program's version\n";
 
 bool to_u64(const std::string& s, uint64_t max, uint64_t* out) {
     uint64_t v = 0;
@@ -87,10 +88,22 @@ bool to_command(const std::string& s, uint16_t* out) {
     return true;
 }
 
+int days_in_month(int month, int year) {
+    constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// A date and time that a calendar and a clock can show: an instrument never
+// reports 31 February or 25:61, so a host under test should not meet one.
 bool to_clock(const std::string& s, ClockRecord* out) {
     int d = 0, mo = 0, y = 0, h = 0, mi = 0, sec = 0;
     char tail = 0;
     if (std::sscanf(s.c_str(), "%d/%d/%d-%d:%d:%d%c", &d, &mo, &y, &h, &mi, &sec, &tail) != 6) {
+        return false;
+    }
+    if (y < 1 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > days_in_month(mo, y) || h < 0 ||
+        h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59) {
         return false;
     }
     *out = {d, mo, y, h, mi, sec};
@@ -237,6 +250,9 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
         }
         if (name == "--help" || name == "-h") {
             return ParseResult::help;
+        }
+        if (name == "--version") {
+            return ParseResult::version;
         }
         if (auto it = flags.find(name); it != flags.end() && !has_value) {
             it->second();

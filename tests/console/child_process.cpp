@@ -181,4 +181,56 @@ Simulator::~Simulator() {
     stop();
 }
 
+Process::Process(const std::vector<std::string>& argv) {
+    int out_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+        return;
+    }
+    pid_ = spawn(argv, {}, out_pipe[1], -1, {out_pipe[0]});
+    close(out_pipe[1]);
+    out_fd_ = out_pipe[0];
+}
+
+const std::string& Process::read_until(const std::string& marker, std::chrono::seconds limit) {
+    const Clock::time_point deadline = Clock::now() + limit;
+    pollfd pfd{out_fd_, POLLIN, 0};
+    while (out_.find(marker) == std::string::npos && poll(&pfd, 1, remaining_ms(deadline)) > 0 &&
+           read_some(out_fd_, out_)) {
+    }
+    return out_;
+}
+
+int Process::stop_with(int sig) {
+    if (pid_ <= 0) {
+        return -1;
+    }
+    kill(pid_, sig);
+    // A program that does not end within the limit is killed: the test fails, not hangs.
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(30);
+    pollfd pfd{out_fd_, POLLIN, 0};
+    while (true) {
+        if (poll(&pfd, 1, remaining_ms(deadline)) <= 0) {
+            kill(pid_, SIGKILL);
+            break;
+        }
+        if (!read_some(out_fd_, out_)) {
+            break;
+        }
+    }
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    return status;
+}
+
+Process::~Process() {
+    if (pid_ > 0) {
+        terminate(pid_);
+    }
+    if (out_fd_ >= 0) {
+        close(out_fd_);
+    }
+}
+
 } // namespace child

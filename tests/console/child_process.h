@@ -46,6 +46,28 @@ class Simulator {
     std::thread drain_;
 };
 
+// A program left running with its standard output on a pipe, for tests that talk
+// to it while it runs; killed and reaped on destruction.
+class Process {
+  public:
+    explicit Process(const std::vector<std::string>& argv);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Reads standard output until it holds `marker` or `limit` passes; all read so far.
+    const std::string& read_until(const std::string& marker, std::chrono::seconds limit);
+    // Sends `sig`, reads the output to its end and reaps the program: its wait status.
+    // A program still running 30 s later is killed.
+    int stop_with(int sig);
+    const std::string& out() const { return out_; }
+
+  private:
+    pid_t pid_ = -1;
+    int out_fd_ = -1;
+    std::string out_;
+};
+
 } // namespace child
 
 #endif

@@ -24,6 +24,7 @@ TEST(Options, Table) {
         {{"00:11:22:33:44:55", "ignored"}, Link_kind::bluetooth, "00:11:22:33:44:55", "", 0},
         {{"-x"}, Link_kind::bluetooth, "-x", "", 0},
         {{"--help"}, Link_kind::help, "", "", 0},
+        {{"--version"}, Link_kind::version, "", "", 0},
         {{"--net", "127.0.0.1:4000"}, Link_kind::net, "127.0.0.1:4000", "127.0.0.1", 4000},
         {{"--net", "::1:65535"}, Link_kind::net, "::1:65535", "::1", 65535},
         {{"--net", "host:0"}, Link_kind::bad, "", "", 0},

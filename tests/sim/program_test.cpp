@@ -222,12 +222,26 @@ TEST(SimOptions, DefaultsAndRefusals) {
                                                {"--entries", "128001"},
                                                {"--fail", "8205:0"},
                                                {"--clock", "yesterday"},
+                                               {"--clock", "31/4/2026-9:5:7"},
+                                               {"--clock", "29/2/2100-9:5:7"},
+                                               {"--clock", "0/1/2026-9:5:7"},
+                                               {"--clock", "1/13/2026-9:5:7"},
+                                               {"--clock", "1/1/0-9:5:7"},
+                                               {"--clock", "1/1/2026-24:0:0"},
+                                               {"--clock", "1/1/2026-23:60:0"},
+                                               {"--clock", "1/1/2026-23:59:60"},
+                                               {"--clock", "1/1/2026--1:0:0"},
                                                {"--chaos", "1:2"},
                                                {"--latency"},
                                                {"--bogus"}}) {
         Config d;
         EXPECT_EQ(parse_options(bad, &d, &msg), ParseResult::error) << bad[0];
     }
+    for (const char* possible : {"29/2/2028-0:0:0", "31/12/9999-23:59:59", "29/2/2000-12:0:0"}) {
+        Config d;
+        EXPECT_EQ(parse_options({"--clock", possible}, &d, &msg), ParseResult::run) << possible;
+    }
     Config h;
     EXPECT_EQ(parse_options({"--v2", "--help"}, &h, &msg), ParseResult::help);
+    EXPECT_EQ(parse_options({"--version"}, &h, &msg), ParseResult::version);
 }
