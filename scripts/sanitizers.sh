@@ -23,7 +23,8 @@ cmake --build "$BUILD" -j"$JOBS"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
-# The installed-package test builds an uninstrumented consumer program against
-# the instrumented library, which no sanitizer runtime can be loaded into; the
-# plain `make test` runs it.
-ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" --timeout "$timeout" -E '^install_consumer$'
+# The installed-package and Debian-package tests build an uninstrumented
+# consumer program against the instrumented library, which no sanitizer runtime
+# can be loaded into; the plain `make test` runs them.
+ctest --test-dir "$BUILD" --output-on-failure -j"$JOBS" --timeout "$timeout" \
+    -E '^(install_consumer|package_deb)$'

@@ -9,11 +9,15 @@
  *
  * Results: 0 is success. Functions documented as "0 or 255" fold every failure
  * into 255. The others return the command result codes unchanged:
- *   0    success
- *   1    the instrument reported a failure (non-zero status or an error message)
- *   255  no answer within the command's time-out after every attempt
- *   <0   the transport's error (for example a closed connection), or -1 for an
- *        argument the library refuses without sending anything
+ *   VUXO_OK          0    success
+ *   VUXO_EINSTRUMENT 1    the instrument reported a failure (non-zero status
+ *                         or an error message)
+ *   VUXO_ETIMEOUT    255  no answer within the command's time-out after every
+ *                         attempt
+ *   VUXO_EREFUSED    -1   an argument the library refuses without sending anything
+ *   other < 0             the transport's error, a negated OS error number (for
+ *                         example -ECONNRESET for a closed connection)
+ * vuxo_strerror() turns any of them into words.
  *
  * Threads: every function runs on the caller's thread; a command blocks for up
  * to its time-out times the connection's attempts. The four callbacks given to
@@ -41,17 +45,30 @@ struct MXX_link; /* opaque link context, valid only during a callback */
 /* Size of one USB listing entry and of every connection-string buffer. */
 #define VUXO_CONN_STRING_SIZE 128
 
+/* The result codes named; every other negative result is a negated OS error. */
+enum { VUXO_OK = 0, VUXO_EINSTRUMENT = 1, VUXO_ETIMEOUT = 255, VUXO_EREFUSED = -1 };
+
+/* A result code in English words: a static text, never NULL, safe from any
+ * thread. A negative transport result gives the OS error's text. The callbacks'
+ * `os_error` values are positive: pass them negated. */
+VUXO_API const char* vuxo_strerror(int code);
+
 /* Connected: the instrument was detected; vuxo_get_type() now answers. */
-typedef int (*vuxo_connected_fn)(int conn_id, struct MXX_link* link, void* user);
-/* Connection error: value is the transport's (the OS error number). */
-typedef int (*vuxo_conn_error_fn)(int conn_id, struct MXX_link* link, void* user, int value);
+typedef int (*vuxo_connected_fn)(int conn_id, struct MXX_link* link, void* user_data);
+/* Connection error: os_error is the transport's, a positive OS error number
+ * (vuxo_strerror(-os_error) says it in words). */
+typedef int (*vuxo_conn_error_fn)(int conn_id, struct MXX_link* link, void* user_data,
+                                  int os_error);
 /* Disconnected: the last callback of a connection; afterwards its id names
- * nothing and vuxo_get_type() answers -1. */
-typedef void (*vuxo_disconnected_fn)(int conn_id, struct MXX_link* link, void* user, int value);
+ * nothing and vuxo_get_type() answers -1. os_error: 0 when closed on request,
+ * else the OS error that ended the connection. */
+typedef void (*vuxo_disconnected_fn)(int conn_id, struct MXX_link* link, void* user_data,
+                                     int os_error);
 /* Live data (message 9302): event code, event value and two floats. Codes 133
- * and 256 report a newly stored measurement whose log index is `value`. */
-typedef void (*vuxo_live_data_fn)(int conn_id, struct MXX_link* link, int32_t code, int32_t value,
-                                  float first, float second, void* user);
+ * and 256 report a newly stored measurement whose log index is `event_value`. */
+typedef void (*vuxo_live_data_fn)(int conn_id, struct MXX_link* link, int32_t event_code,
+                                  int32_t event_value, float first_value, float second_value,
+                                  void* user_data);
 
 /* Starts the transport. 0 on success; -1 when the transport did not start. */
 VUXO_API int vuxo_library_init(void);
@@ -68,21 +85,21 @@ VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count);
 VUXO_API int vuxo_make_usb_conn_string(char* out, const char* device, int flags);
 VUXO_API int vuxo_make_serial_conn_string(char* out, uint16_t port_number);
 VUXO_API int vuxo_make_serial_path_conn_string(char* out, const char* path);
-/* device: the instrument's address "XX:XX:XX:XX:XX:XX"; name may be "". */
-VUXO_API int vuxo_make_bt_conn_string(char* out, const char* device, const char* name);
+/* address: the instrument's "XX:XX:XX:XX:XX:XX"; name may be "". */
+VUXO_API int vuxo_make_bt_conn_string(char* out, const char* address, const char* name);
 /* An instrument behind a TCP bridge (or the simulator): address and port. */
 VUXO_API int vuxo_make_net_conn_string(char* out, const char* address, uint16_t port);
 
 /* Opens a connection and detects the instrument. timeout_ms 0 returns as soon
  * as the connection is accepted (the connected callback tells when the
  * instrument is detected); otherwise waits up to timeout_ms for detection.
- * Any callback may be NULL; `user` is handed back to each. 0: *conn_id holds
+ * Any callback may be NULL; `user_data` is handed back to each. 0: *conn_id holds
  * the new id. 255: failure, *conn_id is -1 (after a wait that ran out the
  * connection stays open and its callbacks may still come). */
 VUXO_API int vuxo_connect(const char* conn_string, int* conn_id, int timeout_ms,
                           vuxo_connected_fn on_connected, vuxo_conn_error_fn on_conn_error,
                           vuxo_disconnected_fn on_disconnected, vuxo_live_data_fn on_live_data,
-                          void* user);
+                          void* user_data);
 /* Closes the connection; the disconnected callback follows. Transport's result. */
 VUXO_API int vuxo_disconnect(int conn_id);
 /* 0 for V1, 1 for V2, -1 when no live connection has this id or the
@@ -112,19 +129,19 @@ VUXO_API int vuxo_restart(int conn_id);
 VUXO_API int vuxov1_get_params(int conn_id, void* params, int wait);
 VUXO_API int vuxov1_set_params(int conn_id, const void* params, int wait);
 VUXO_API int vuxov1_get_status(int conn_id, void* status, int wait);
-VUXO_API int vuxov1_get_meas_log_entry_list(int conn_id, int32_t first, void* list, int wait);
-VUXO_API int vuxov1_get_meas_log_entry(int conn_id, int32_t index, int32_t second, void* entry,
-                                       int wait);
+VUXO_API int vuxov1_get_meas_log_entry_list(int conn_id, int32_t first_entry, void* list, int wait);
+VUXO_API int vuxov1_get_meas_log_entry(int conn_id, int32_t entry_index, int32_t second,
+                                       void* entry, int wait);
 VUXO_API int vuxov1_get_note_info(int conn_id, int32_t value, void* info, int wait);
 VUXO_API int vuxov1_get_note(int conn_id, int32_t first, void* dest, int32_t second, int32_t third,
                              int* count, int wait);
 VUXO_API int vuxov1_delete_entry(int conn_id, int32_t first, int32_t second, int wait);
-VUXO_API int vuxov1_write_file(int conn_id, const char* name, int32_t position, const void* data,
-                               int32_t length, int wait);
-VUXO_API int vuxov1_read_file(int conn_id, const char* name, void* dest, int32_t offset,
+VUXO_API int vuxov1_write_file(int conn_id, const char* file_name, int32_t position,
+                               const void* data, int32_t length, int wait);
+VUXO_API int vuxov1_read_file(int conn_id, const char* file_name, void* dest, int32_t offset,
                               int32_t length, int* count, int wait);
 VUXO_API int vuxov1_clear_logs(int conn_id, int32_t value, int wait);
-VUXO_API int vuxov1_send_event(int conn_id, int32_t code, int wait);
+VUXO_API int vuxov1_send_event(int conn_id, int32_t event_code, int wait);
 VUXO_API int vuxov1_set_state(int conn_id, int32_t state, int wait);
 VUXO_API int vuxov1_get_state(int conn_id, void* state, int wait);
 
@@ -136,14 +153,14 @@ VUXO_API int vuxov1_get_state(int conn_id, void* state, int wait);
 VUXO_API int vuxov2_get_params(int conn_id, void* params, int wait);
 VUXO_API int vuxov2_set_params(int conn_id, const void* params, int wait);
 VUXO_API int vuxov2_get_status(int conn_id, void* status, int wait);
-VUXO_API int vuxov2_get_meas_log_entry_list(int conn_id, int32_t first, void* list, int wait);
-VUXO_API int vuxov2_file_info(int conn_id, const char* name, int* value, int wait);
-VUXO_API int vuxov2_write_file(int conn_id, const char* name, int32_t position, const void* data,
-                               int32_t length, int wait);
-VUXO_API int vuxov2_read_file(int conn_id, const char* name, void* dest, int32_t offset,
+VUXO_API int vuxov2_get_meas_log_entry_list(int conn_id, int32_t first_entry, void* list, int wait);
+VUXO_API int vuxov2_file_info(int conn_id, const char* file_name, int* value, int wait);
+VUXO_API int vuxov2_write_file(int conn_id, const char* file_name, int32_t position,
+                               const void* data, int32_t length, int wait);
+VUXO_API int vuxov2_read_file(int conn_id, const char* file_name, void* dest, int32_t offset,
                               int32_t length, int* count, int wait);
 VUXO_API int vuxov2_clear_logs(int conn_id, int32_t value, int wait);
-VUXO_API int vuxov2_send_event(int conn_id, int32_t code, int wait);
+VUXO_API int vuxov2_send_event(int conn_id, int32_t event_code, int wait);
 VUXO_API int vuxov2_set_state(int conn_id, int32_t state, int wait);
 VUXO_API int vuxov2_get_state(int conn_id, void* state, int wait);
 VUXO_API int vuxov2_get_screen(int conn_id, void* screen, int wait);

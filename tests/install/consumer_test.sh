@@ -15,15 +15,20 @@ for so in libvuxoint.so.1 libcomm.so.1; do
     [ -e "$libdir/$so" ] || { echo "missing $so in $libdir"; exit 1; }
 done
 
-echo "== pkg-config"
+echo "== programs: their runpath finds the libraries in any prefix"
+for p in vuxoint-test vuxoint-sim; do
+    "$prefix/bin/$p" --version
+done
+
+echo "== pkg-config, with the runpath the README asks for"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 ${CC:-cc} -std=c99 -Wall -Wextra -Werror -o "$work/consumer_pc" "$src/consumer.c" \
-    $(pkg-config --cflags --libs vuxoint)
-LD_LIBRARY_PATH=$libdir "$work/consumer_pc"
+    $(pkg-config --cflags --libs vuxoint) -Wl,-rpath,"$(pkg-config --variable=libdir vuxoint)"
+"$work/consumer_pc"
 
-echo "== find_package"
+echo "== find_package (CMake gives the program the runpath itself)"
 cmake -S "$src" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
-LD_LIBRARY_PATH=$libdir "$work/cmake-build/consumer"
+"$work/cmake-build/consumer"
 echo "consumer ok"

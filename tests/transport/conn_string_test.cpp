@@ -180,20 +180,23 @@ TEST(ConnString, ConnectRefusesWhatIsNoConnectionString) {
     EXPECT_EQ(comm_connect(&id, too_long.c_str(), ignore_events, 4096, 200, nullptr), -EINVAL);
 }
 
+// Without an adapter (or without Bluetooth in the build) discovery is refused, and
+// cancelling or waiting for a discovery that never ran answers at once. A BT:
+// string is refused by a build without Bluetooth; a build with it accepts the
+// connection and fails it by events (bluetooth_test.cpp).
 TEST(ConnString, BluetoothIsRefusedCleanlyWhereTheSystemHasNone) {
     if (comm_bt_is_available() == 0) {
         GTEST_SKIP() << "this machine has Bluetooth";
     }
     ttest::Started started;
     EXPECT_LT(comm_bt_discover([](const char*, const char*, void*) {}, 0xFFE050, nullptr), 0);
-    EXPECT_LT(comm_bt_discover_cancel(), 0);
-    EXPECT_LT(comm_bt_discover_wait(10), 0);
+    EXPECT_LE(comm_bt_discover_cancel(), 0);
+    EXPECT_LE(comm_bt_discover_wait(10), 0);
     char out[128];
     ASSERT_EQ(comm_make_conn_string_bt(out, "00:11:22:33:44:55", "", 0xFFE050, 1, "4817", 60000),
               0);
     int id = -1;
-    EXPECT_LT(comm_connect(&id, out, ignore_events, 4096, 200, nullptr), 0);
-    EXPECT_NE(comm_connect(&id, out, ignore_events, 4096, 200, nullptr), 1);
+    EXPECT_LE(comm_connect(&id, out, ignore_events, 4096, 200, nullptr), 0);
 }
 
 } // namespace

@@ -14,6 +14,10 @@ int main(void) {
         fprintf(stderr, "empty connection string was accepted\n");
         return 1;
     }
+    if (vuxo_strerror(VUXO_ETIMEOUT) == NULL || vuxo_strerror(-12345) == NULL) {
+        fprintf(stderr, "a result code without words\n");
+        return 1;
+    }
     if (vuxo_get_type(12345) != -1) {
         fprintf(stderr, "unknown connection has a type\n");
         return 1;
