@@ -40,8 +40,8 @@ programs=$(ls "$root/usr/bin")
 [ -n "$programs" ] || fail "no programs"
 for p in $programs; do
     "$root/usr/bin/$p" --help >"$work/$p.help" || fail "$p --help"
-    grep -q "^Usage: " "$work/$p.help" || fail "$p --help prints no usage"
-    [ "$("$root/usr/bin/$p" --version)" = "$p $version" ] || fail "$p --version"
+    grep -qi "usage" "$work/$p.help" || fail "$p --help prints no usage"
+    "$root/usr/bin/$p" --version | head -n 1 | grep -qF "$version" || fail "$p --version"
     man=$root/usr/share/man/man1/$p.1.gz
     [ -f "$man" ] || fail "no man page for $p"
     gzip -dc "$man" | grep -q "^\.TH $(echo "$p" | tr a-z A-Z) 1" || fail "$p man page header"
