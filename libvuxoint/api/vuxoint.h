@@ -46,7 +46,12 @@ struct MXX_link; /* opaque link context, valid only during a callback */
 #define VUXO_CONN_STRING_SIZE 128
 
 /* The result codes named; every other negative result is a negated OS error. */
-enum { VUXO_OK = 0, VUXO_EINSTRUMENT = 1, VUXO_ETIMEOUT = 255, VUXO_EREFUSED = -1 };
+enum {
+    VUXO_OK = 0,          /* success */
+    VUXO_EINSTRUMENT = 1, /* the instrument reported a failure */
+    VUXO_ETIMEOUT = 255,  /* no answer in time; also every failure of the "0 or 255" functions */
+    VUXO_EREFUSED = -1    /* the library refused an argument; nothing was sent */
+};
 
 /* A result code in English words: a static text, never NULL, safe from any
  * thread. A negative transport result gives the OS error's text. The callbacks'
