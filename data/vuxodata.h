@@ -44,8 +44,9 @@
  * The layer takes no lock and keeps no global state.
  *
  * Memory: buffers and structs are the caller's. Only vuxod_read_log allocates: its
- * working copy of the entry list (8 bytes an entry, at most 128,000 entries, so
- * at most 1 MiB) and one vuxod_measurement, freed before it returns. Nothing here
+ * working copy of the entry list and the download order (12 bytes an entry, at
+ * most 128,000 entries, so at most 1.5 MiB) and one vuxod_measurement, freed
+ * before it returns. Nothing here
  * prints, logs or raises an exception.
  *
  * Sizes are in bytes. All numbers in the instrument's data are little-endian; the
@@ -240,10 +241,12 @@ VUXOD_API uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t cou
  * -1: "meas/last.dat"), read in chunks of s->chunk bytes from consecutive
  * offsets until 4063 bytes arrived, the last request asking only for what is
  * missing. When a read larger than VUXOD_CHUNK_SMALL is answered with a failure
- * (VUXOD_FAILED: a failure status or an error message), s->chunk becomes
- * VUXOD_CHUNK_SMALL and the same chunk is asked again, so the rest of the
- * connection reads small chunks. A read bringing no bytes before the record is
- * complete gives VUXOD_E_SHORT. Otherwise the first failing request's result. */
+ * (VUXOD_FAILED: a failure status or an error message), the same offset is asked
+ * again with VUXOD_CHUNK_SMALL; if that succeeds, s->chunk becomes
+ * VUXOD_CHUNK_SMALL and the rest of the connection reads small chunks (a failure
+ * of both, a missing file say, leaves s->chunk alone). A read bringing no bytes
+ * before the record is complete gives VUXOD_E_SHORT. Otherwise the first failing
+ * request's result. */
 VUXOD_API int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t capacity,
                                  size_t* size);
 
