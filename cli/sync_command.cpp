@@ -236,6 +236,12 @@ int run_sync(const SyncOptions& opt) {
         std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
                      record_name(report.slot, report.key).c_str(), result_text(rc).c_str());
     }
+    if (g_signal.load() != 0) {
+        std::fprintf(stderr,
+                     "vuxoint: %s: interrupted; what was stored is kept, the next sync "
+                     "fetches the rest\n",
+                     who.c_str());
+    }
     print_summary(opt, inst, run, report);
     if (!run.db_error.empty()) {
         return kExitDatabase;

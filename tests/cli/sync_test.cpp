@@ -284,6 +284,38 @@ TEST_F(SyncTest, UnusableDatabaseIsLeftAlone) {
     }
 }
 
+// The documented exit statuses a script relies on, and the message beside each.
+TEST_F(SyncTest, ExitStatuses) {
+    // A port nothing listens on: bound, then closed again.
+    vuxo::sim::Config cfg;
+    start(cfg);
+    const std::string closed = conn();
+    sim->stop();
+    sim.reset();
+    const std::string bin = VUXOCLI_BIN;
+    const std::string dbs = db.string();
+    struct Case {
+        std::vector<std::string> argv;
+        int status;
+        const char* err;
+    };
+    const std::vector<Case> cases = {
+        {{bin, "--version"}, 0, ""},
+        {{bin}, 2, "subcommand"},
+        {{bin, "sync"}, 2, "CONN"},
+        {{bin, "sync", "tcp://127.0.0.1", "--db", dbs}, 2, "HOST:PORT"},
+        {{bin, "sync", closed, "--db", dbs, "--bogus"}, 2, "--bogus"},
+        {{bin, "export", "--db", dbs, "--since", "June"}, 2, "--since"},
+        {{bin, "sync", closed, "--db", dbs}, 3, ": connect: Connection refused"},
+        {{bin, "export", "--db", (dir / "none.db").string()}, 4, "no such file"},
+    };
+    for (const Case& c : cases) {
+        const tool::Result r = tool::run(c.argv);
+        EXPECT_EQ(r.exit_status, c.status) << c.argv.back() << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+}
+
 // Export: CSV (both forms), JSON and NDJSON of two instruments' edge data,
 // checked by Python's csv and json modules against the database.
 TEST_F(SyncTest, ExportReadsBackAsTheDatabase) {
