@@ -3,6 +3,7 @@
 
 #include "command_error.h"
 #include "download.h"
+#include "layout.h"
 #include "printers.h"
 #include "records.h"
 #include "vuxoint.h"
@@ -14,9 +15,9 @@ namespace {
 const Log_format kV1Format = {
     "download_all_meas_v1",
     "Downloading entry table",
-    4096,
-    88,
-    128,
+    vuxod::layout::kV1ParamSize,
+    vuxod::layout::kV1CountOffset,
+    vuxod::layout::kV1PageEntries,
     kV1TableEntries,
     false,
     kV1RecordBuffer,

@@ -4,6 +4,7 @@
 
 #include "command_error.h"
 #include "download.h"
+#include "layout.h"
 #include "printers.h"
 #include "records.h"
 #include "vuxoint.h"
@@ -18,9 +19,9 @@ constexpr std::size_t kNameSize = 32;
 const Log_format kV2Format = {
     "download_all_meas_v2",
     "Downloading V2 entry table",
-    4319,
-    94,
-    32,
+    vuxod::layout::kV2ParamSize,
+    vuxod::layout::kV2CountOffset,
+    vuxod::layout::kV2PageEntries,
     kV2TableEntries,
     true,
     kV2RecordBuffer,

@@ -15,7 +15,8 @@ uint32_t entry_key(const Entry_table& table, uint32_t slot) {
 }
 
 bool entry_has_note(const Entry_table& table, uint32_t slot) {
-    return (table[static_cast<std::size_t>(slot) * kEntrySize + 4] & 1) != 0;
+    return (table[static_cast<std::size_t>(slot) * kEntrySize + vuxod::layout::kEntryFlags] & 1) !=
+           0;
 }
 
 uint32_t fitting_entries(uint32_t count, uint32_t capacity, uint32_t page) {

@@ -8,9 +8,11 @@
 #include <cstdio>
 #include <vector>
 
+#include "layout.h"
+
 namespace vuxotest {
 
-inline constexpr std::size_t kEntrySize = 5;
+inline constexpr std::size_t kEntrySize = vuxod::layout::kEntrySize;
 
 using Entry_table = std::vector<unsigned char>;
 

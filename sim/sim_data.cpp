@@ -213,60 +213,69 @@ void fill_random(unsigned char* p, std::size_t n, Rng& r) {
     }
 }
 
-void store_date(unsigned char* rec, uint32_t slot) {
-    store_le<uint16_t>(rec + 12, 2026);
-    rec[14] = static_cast<unsigned char>(1 + slot % 12);
-    rec[15] = static_cast<unsigned char>(1 + slot % 28);
-    rec[16] = static_cast<unsigned char>(slot % 24);
-    rec[17] = static_cast<unsigned char>((slot * 7) % 60);
-    rec[18] = static_cast<unsigned char>((slot * 13) % 60);
+void store_date(unsigned char* rec, const RecordValues& v) {
+    store_le<uint16_t>(rec + 12, static_cast<uint16_t>(v.year));
+    rec[14] = static_cast<unsigned char>(v.month);
+    rec[15] = static_cast<unsigned char>(v.day);
+    rec[16] = static_cast<unsigned char>(v.hour);
+    rec[17] = static_cast<unsigned char>(v.minute);
+    rec[18] = static_cast<unsigned char>(v.second);
 }
 
-// Marks every third value; values and marks past the count are filled too, with values a
+// Marks every third value; values and marks past the scan are filled too, with values a
 // reader must never show.
 void store_scan(unsigned char* marks, std::size_t mark_bytes, unsigned char* values,
-                int32_t capacity, int32_t count, Rng& r, uint32_t range, int32_t offset) {
+                int32_t capacity, const std::vector<float>& scan) {
     std::memset(marks, 0, mark_bytes);
     for (int32_t i = 0; i < capacity; ++i) {
-        const bool in_scan = i < count;
-        const float v = in_scan ? milli(r, range, offset) : -9999.0f;
+        const bool in_scan = static_cast<std::size_t>(i) < scan.size();
+        const float v = in_scan ? scan[static_cast<std::size_t>(i)] : -9999.0f;
         store_le<float>(values + 4 * static_cast<std::size_t>(i), v);
-        if (!in_scan || i % 3 == 1) {
+        if (!in_scan || scan_value_marked(i)) {
             marks[i / 8] = static_cast<unsigned char>(marks[i / 8] | (1u << (i % 8)));
         }
     }
 }
 
+std::vector<float> scan_values(Rng& r, int32_t count, int32_t capacity, uint32_t range,
+                               int32_t offset) {
+    std::vector<float> out(static_cast<std::size_t>(std::clamp(count, 0, capacity)));
+    for (float& v : out) {
+        v = milli(r, range, offset);
+    }
+    return out;
+}
+
 std::vector<unsigned char> build_v1(const DataSpec& dataset, uint32_t slot, const RecordSpec& s) {
+    const RecordValues v = record_values(dataset, slot, s);
     std::vector<unsigned char> rec(kV1RecordSize);
     Rng junk = slot_rng(dataset, slot, 0x7A);
     fill_random(rec.data(), rec.size(), junk);
-    Rng r = slot_rng(dataset, slot, 0x11);
     store_le<uint32_t>(rec.data(), slot);
-    store_le<int32_t>(rec.data() + kV1OffNumber, static_cast<int32_t>(slot + 1));
-    store_le<int32_t>(rec.data() + kV1OffId, static_cast<int32_t>(100 + r.below(900)));
-    store_date(rec.data(), slot);
+    store_le<int32_t>(rec.data() + kV1OffNumber, v.number);
+    store_le<int32_t>(rec.data() + kV1OffId, v.id);
+    store_date(rec.data(), v);
     rec[kV1OffFlags] = static_cast<unsigned char>((s.flags & 0xFC) | (s.kind & 0x03));
     rec[kV1OffPin] = s.pin;
     rec[kV1OffPin + 1] = s.error;
     rec[kV1OffPin + 2] = s.diameter;
-    store_le<float>(rec.data() + kV1OffKappa, milli(r, 100000, -20000));
+    store_le<float>(rec.data() + kV1OffKappa, v.susceptibility);
     store_le<int32_t>(rec.data() + kV1OffFirstCount, s.first_count);
     store_le<int32_t>(rec.data() + kV1OffValueCount, s.value_count);
-    store_scan(rec.data() + kV1OffMarks, 24, rec.data() + kV1OffValues, kV1MaxValues, s.value_count,
-               r, 50000, -5000);
+    store_scan(rec.data() + kV1OffMarks, 24, rec.data() + kV1OffValues, kV1MaxValues,
+               v.susc_values);
     return rec;
 }
 
 std::vector<unsigned char> build_v2(const DataSpec& dataset, uint32_t slot, const RecordSpec& s) {
+    const RecordValues v = record_values(dataset, slot, s);
     std::vector<unsigned char> rec(kV2RecordSize);
     Rng junk = slot_rng(dataset, slot, 0x7B);
     fill_random(rec.data(), rec.size(), junk);
-    Rng r = slot_rng(dataset, slot, 0x22);
     store_le<uint32_t>(rec.data(), slot);
-    store_le<int32_t>(rec.data() + kV2OffNumber, static_cast<int32_t>(slot + 1));
-    store_le<int32_t>(rec.data() + kV2OffId, static_cast<int32_t>(100 + r.below(900)));
-    store_date(rec.data(), slot);
+    store_le<int32_t>(rec.data() + kV2OffNumber, v.number);
+    store_le<int32_t>(rec.data() + kV2OffId, v.id);
+    store_date(rec.data(), v);
     // Flag bits 2-7 are not read by the host: leave junk there on purpose.
     rec[kV2OffFlags] = static_cast<unsigned char>((rec[kV2OffFlags] & 0xFC) | (s.kind & 0x03));
     rec[kV2OffCurveS] = s.curve_s;
@@ -276,20 +285,49 @@ std::vector<unsigned char> build_v2(const DataSpec& dataset, uint32_t slot, cons
     rec[kV2OffPin + 1] = s.error;
     rec[kV2OffPin + 2] = s.diameter;
     rec[kV2OffTag] = s.tag;
-    store_le<float>(rec.data() + kV2OffSusc, milli(r, 100000, -20000));
-    store_le<float>(rec.data() + kV2OffCond, static_cast<float>(r.below(50000)) / 10.0f);
+    store_le<float>(rec.data() + kV2OffSusc, v.susceptibility);
+    store_le<float>(rec.data() + kV2OffCond, v.conductivity);
     store_le<int32_t>(rec.data() + kV2OffFirstCount, s.first_count);
     store_le<int32_t>(rec.data() + kV2OffValueCount, s.value_count);
     store_scan(rec.data() + kV2OffMarks, 60, rec.data() + kV2OffSuscValues, kV2MaxValues,
-               s.value_count, r, 50000, -5000);
+               v.susc_values);
     // The conductivity values share the marks; only their own numbers differ.
     std::array<unsigned char, 60> cond_marks{};
     store_scan(cond_marks.data(), cond_marks.size(), rec.data() + kV2OffCondValues, kV2MaxValues,
-               s.value_count, r, 2000000, 0);
+               v.cond_values);
     return rec;
 }
 
 } // namespace
+
+bool scan_value_marked(int32_t i) {
+    return i % 3 == 1;
+}
+
+// The draws keep one order (id, main reading(s), scan values), so a record's bytes stay
+// the same from release to release.
+RecordValues record_values(const DataSpec& dataset, uint32_t slot, const RecordSpec& s) {
+    const bool v1 = dataset.gen == Generation::v1;
+    Rng r = slot_rng(dataset, slot, v1 ? 0x11 : 0x22);
+    RecordValues v;
+    v.number = static_cast<int32_t>(slot + 1);
+    v.id = static_cast<int32_t>(100 + r.below(900));
+    v.year = 2026;
+    v.month = static_cast<int>(1 + slot % 12);
+    v.day = static_cast<int>(1 + slot % 28);
+    v.hour = static_cast<int>(slot % 24);
+    v.minute = static_cast<int>((slot * 7) % 60);
+    v.second = static_cast<int>((slot * 13) % 60);
+    v.susceptibility = milli(r, 100000, -20000);
+    if (v1) {
+        v.susc_values = scan_values(r, s.value_count, kV1MaxValues, 50000, -5000);
+        return v;
+    }
+    v.conductivity = static_cast<float>(r.below(50000)) / 10.0f;
+    v.susc_values = scan_values(r, s.value_count, kV2MaxValues, 50000, -5000);
+    v.cond_values = scan_values(r, s.value_count, kV2MaxValues, 2000000, 0);
+    return v;
+}
 
 const char* generation_name(Generation gen) {
     return gen == Generation::v1 ? "v1" : "v2";

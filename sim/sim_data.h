@@ -144,6 +144,21 @@ RecordSpec data_set_spec(const DataSpec& dataset, uint32_t slot);
 uint32_t data_set_count(const DataSpec& dataset);
 // The record of a measurement stored while running.
 RecordSpec new_measurement_spec(const DataSpec& dataset, uint32_t slot);
+// The numbers a record carries besides its spec: what a reader of the record must find.
+struct RecordValues {
+    int32_t number = 0;
+    int32_t id = 0;
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    float susceptibility = 0; // V1: kappa
+    float conductivity = 0;   // V2
+    // The scan: value_count values, limited to the record's room (none for a count below
+    // 0); value i is marked when scan_value_marked(i).
+    std::vector<float> susc_values; // V1: the values
+    std::vector<float> cond_values; // V2
+};
+RecordValues record_values(const DataSpec& dataset, uint32_t slot, const RecordSpec& rec);
+bool scan_value_marked(int32_t i);
+
 // Lays a record description out as bytes; the values come from (generation, set, seed, slot).
 std::vector<unsigned char> build_record(const DataSpec& dataset, uint32_t slot,
                                         const RecordSpec& rec);

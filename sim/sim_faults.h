@@ -17,6 +17,12 @@ struct Faults {
     std::set<uint16_t> error_first;
     // command -> K: the K-th request of that command and every later one get 12290.
     std::map<uint16_t, uint32_t> fail_from;
+    // How a file read (8211) asking for more than kSmallReadLimit bytes is answered: as
+    // usual, with message 12290, or with the answer carrying a failure status. Stands in
+    // for instruments that only take the host's traditional 450-byte chunks.
+    enum class LargeReads { allow, error, fail };
+    LargeReads large_reads = LargeReads::allow;
+    static constexpr int32_t kSmallReadLimit = 450;
     // From the K-th file read (8211) on, every read answers count 0; 0 disables.
     uint32_t empty_chunk_from = 0;
     // The next N answers are not sent.

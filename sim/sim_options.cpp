@@ -38,6 +38,8 @@ const char kUsage[] =
     "  --resend-first CMD         answer the first CMD request with 12289 (repeatable)\n"
     "  --error-first CMD          answer the first CMD request with 12290 (repeatable)\n"
     "  --fail CMD[:K]             answer CMD with 12290 from its K-th request on (K=1)\n"
+    "  --small-reads error|fail   refuse file reads (8211) of more than 450 bytes with\n"
+    "                             message 12290 (error) or a failure status (fail)\n"
     "  --empty-chunk              every file read (8211) answers count 0\n"
     "  --empty-chunk-from K       ... from the K-th file read on\n"
     "  --drop N                   send no answer to the next N requests\n"
@@ -224,6 +226,15 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
         {"--baud", u32(&f.baud)},
         {"--hangup-after", u32(&f.hangup_after)},
         {"--chaos", [&f](const std::string& v) { return to_chaos(v, &f); }},
+        {"--small-reads",
+         [&f](const std::string& v) {
+             if (v == "error" || v == "fail") {
+                 f.large_reads =
+                     v == "error" ? Faults::LargeReads::error : Faults::LargeReads::fail;
+                 return true;
+             }
+             return false;
+         }},
         {"--log",
          [cfg](const std::string& v) {
              cfg->log_path = v;

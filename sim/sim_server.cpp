@@ -16,6 +16,9 @@ namespace {
 constexpr unsigned char kGarbage[] = {0x00, 0xFF, 'B',  'R', 'N',  0x00, 'B',
                                       'R',  0x13, 0x37, 'B', 0x00, 0x55, 0xAA};
 
+// Where a file read's request carries the length it asks for: after the name and offset.
+constexpr std::size_t kReadLengthAt = 36;
+
 std::string hex_line(const unsigned char* p, std::size_t n) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
@@ -183,6 +186,17 @@ Reply Simulator::Impl::reply_for(const unsigned char* f, std::size_t n, uint64_t
         Reply r;
         r.id = kMsgResend;
         return r;
+    }
+    if (cmd == 8211 && faults.large_reads != Faults::LargeReads::allow &&
+        n >= kHeaderSize + kFileHead &&
+        load_le<int32_t>(f + kHeaderSize + kReadLengthAt) > Faults::kSmallReadLimit) {
+        if (faults.large_reads == Faults::LargeReads::error) {
+            return error_reply();
+        }
+        Reply refused;
+        refused.id = static_cast<uint16_t>(cmd + kAnswerIdOffset);
+        refused.status = 1;
+        return refused;
     }
     Reply r = device.handle(f, n);
     if (cmd == 8211 && r.kind == Reply::Kind::answer && faults.empty_chunk_from > 0 &&

@@ -177,6 +177,8 @@ TEST(SimOptions, ParsesEveryOption) {
                                            "7",
                                            "--chaos",
                                            "11:0.25",
+                                           "--small-reads",
+                                           "fail",
                                            "--log",
                                            "/tmp/x.log"};
     ASSERT_EQ(parse_options(args, &c, &msg), ParseResult::run) << msg;
@@ -202,6 +204,7 @@ TEST(SimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.hangup_after, 7u);
     EXPECT_EQ(f.chaos_seed, 11u);
     EXPECT_EQ(f.chaos_rate, 0.25);
+    EXPECT_EQ(f.large_reads, Faults::LargeReads::fail);
     EXPECT_EQ(c.log_path, "/tmp/x.log");
 }
 
@@ -215,6 +218,8 @@ TEST(SimOptions, DefaultsAndRefusals) {
     EXPECT_EQ(c.data.set, DataSet::basic);
     ASSERT_EQ(parse_options({"--empty-chunk"}, &c, &msg), ParseResult::run);
     EXPECT_EQ(c.faults.empty_chunk_from, 1u);
+    ASSERT_EQ(parse_options({"--small-reads", "error"}, &c, &msg), ParseResult::run);
+    EXPECT_EQ(c.faults.large_reads, Faults::LargeReads::error);
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"--port", "70000"},
                                                {"--data", "huge"},
@@ -233,6 +238,7 @@ TEST(SimOptions, DefaultsAndRefusals) {
                                                {"--clock", "1/1/2026--1:0:0"},
                                                {"--chaos", "1:2"},
                                                {"--latency"},
+                                               {"--small-reads", "sometimes"},
                                                {"--bogus"}}) {
         Config d;
         EXPECT_EQ(parse_options(bad, &d, &msg), ParseResult::error) << bad[0];

@@ -1,0 +1,131 @@
+#include "conn_spec.h"
+
+#include <cctype>
+#include <charconv>
+
+namespace vuxocli {
+
+namespace {
+
+// A connection string holds at most 127 characters; longer text cannot be one.
+constexpr std::size_t kConnStringMax = 127;
+
+constexpr std::string_view kRawPrefixes[] = {"SER:", "NET:", "BT:", "USBF:", "USBS:", "USBU:"};
+
+bool is_hex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+// XX:XX:XX:XX:XX:XX
+bool is_bt_address(std::string_view a) {
+    if (a.size() != 17) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (i % 3 == 2 ? a[i] != ':' : !is_hex(a[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<ConnSpec> parse_tcp(ConnSpec spec, std::string_view rest, std::string* why) {
+    const std::size_t colon = rest.rfind(':');
+    if (colon == std::string_view::npos) {
+        *why = "tcp:// needs HOST:PORT";
+        return std::nullopt;
+    }
+    std::string_view host = rest.substr(0, colon);
+    const std::string_view digits = rest.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string_view::npos) {
+        *why = "an IPv6 address goes in brackets: tcp://[ADDRESS]:PORT";
+        return std::nullopt;
+    }
+    unsigned port = 0;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    if (ec != std::errc() || end != digits.data() + digits.size() || port == 0 || port > 65535) {
+        *why = "the port must be a number from 1 to 65535";
+        return std::nullopt;
+    }
+    if (host.empty() || host.find_first_of(",/ ") != std::string_view::npos) {
+        *why = "tcp:// needs a host name or address before the port";
+        return std::nullopt;
+    }
+    spec.kind = ConnKind::tcp;
+    spec.where = host;
+    spec.port = static_cast<uint16_t>(port);
+    return spec;
+}
+
+} // namespace
+
+std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why) {
+    ConnSpec spec;
+    spec.text = text;
+    if (text.empty()) {
+        *why = "empty";
+        return std::nullopt;
+    }
+    if (text.size() > kConnStringMax) {
+        *why = "longer than 127 characters";
+        return std::nullopt;
+    }
+    if (text.starts_with("tcp://")) {
+        return parse_tcp(std::move(spec), text.substr(6), why);
+    }
+    if (text.starts_with("bt://")) {
+        if (!is_bt_address(text.substr(5))) {
+            *why = "bt:// needs an address of the form XX:XX:XX:XX:XX:XX";
+            return std::nullopt;
+        }
+        spec.kind = ConnKind::bluetooth;
+        spec.where = text.substr(5);
+        return spec;
+    }
+    if (text == "usb") {
+        spec.kind = ConnKind::usb_first;
+        return spec;
+    }
+    if (text.starts_with("usb:")) {
+        const std::string_view serial = text.substr(4);
+        // The serial number becomes the device part of a USB connection string,
+        // which ends at the last "/".
+        if (serial.empty() || serial.find_first_of("/ ") != std::string_view::npos) {
+            *why = "usb: needs a USB serial number without spaces or slashes";
+            return std::nullopt;
+        }
+        spec.kind = ConnKind::usb_serial;
+        spec.where = serial;
+        return spec;
+    }
+    if (text.starts_with("/") || text.starts_with("./") || text.starts_with("../")) {
+        spec.kind = ConnKind::device;
+        spec.where = text;
+        return spec;
+    }
+    for (std::string_view prefix : kRawPrefixes) {
+        if (text.starts_with(prefix)) {
+            spec.kind = ConnKind::raw;
+            spec.where = text;
+            return spec;
+        }
+    }
+    *why = "not a form vuxoint knows (see vuxoint --help)";
+    return std::nullopt;
+}
+
+const char* conn_forms_help() {
+    return "CONN, the instrument, in one of these forms:\n"
+           "  tcp://HOST:PORT          an instrument behind a TCP bridge, or vuxoint-sim\n"
+           "                           (an IPv6 address in brackets: tcp://[::1]:5000)\n"
+           "  /dev/ttyUSB0             a serial port or USB-serial adapter by its path\n"
+           "  bt://XX:XX:XX:XX:XX:XX   a paired instrument over Bluetooth\n"
+           "  usb                      the first instrument found on USB\n"
+           "  usb:SERIAL               the USB instrument with that USB serial number\n"
+           "  SER:... NET:... BT:... USBS:... USBU:... USBF:...\n"
+           "                           a connection string, used unchanged\n";
+}
+
+} // namespace vuxocli

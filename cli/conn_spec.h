@@ -1,0 +1,42 @@
+// CONN, the instrument address every subcommand takes, in the forms a user types:
+//
+//   tcp://HOST:PORT          an instrument behind a TCP bridge, or vuxoint-sim
+//                            (an IPv6 HOST in brackets: tcp://[::1]:5000)
+//   /dev/ttyUSB0             a serial port or USB-serial adapter by its path
+//                            (any text that begins with "/", "./" or "../")
+//   bt://XX:XX:XX:XX:XX:XX   a paired instrument over Bluetooth
+//   usb                      the first instrument found on USB
+//   usb:SERIAL               the USB instrument with that USB serial number
+//   SER:... NET:... BT:... USBF:... USBS:... USBU:...
+//                            a connection string, handed to the library unchanged
+//
+// Parsing is pure text work; turning a spec into a connection string (which may
+// list USB instruments) is connect.h's.
+#ifndef VUXOCLI_CONN_SPEC_H
+#define VUXOCLI_CONN_SPEC_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vuxocli {
+
+enum class ConnKind { tcp, device, bluetooth, usb_first, usb_serial, raw };
+
+struct ConnSpec {
+    ConnKind kind = ConnKind::raw;
+    std::string text;  // as the user typed it, for messages
+    std::string where; // host, device path, Bluetooth address, USB serial or raw string
+    uint16_t port = 0; // tcp only
+};
+
+// The spec, or nullopt with the reason in *why.
+std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why);
+
+// The forms above as lines for --help.
+const char* conn_forms_help();
+
+} // namespace vuxocli
+
+#endif

@@ -1,0 +1,188 @@
+#include "connect.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "result_text.h"
+#include "vuxoint.h"
+
+namespace vuxocli {
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 5000;
+constexpr int kUsbListCapacity = 32;
+
+using ConnBuffer = std::array<char, VUXO_CONN_STRING_SIZE>;
+
+// The transport's error of the last failed connection attempt. The connect
+// call folds every failure into one code; this says what the link reported
+// (refused, no such device). A global: callbacks of a connection that failed
+// to come up may arrive after the call returned.
+std::atomic<int> g_link_error{0};
+
+int on_conn_error(int, MXX_link*, void*, int value) {
+    g_link_error.store(value);
+    return 0;
+}
+
+// "connection refused (errno 111)" when the link reported one, else the code's words.
+std::string connect_failure(int rc) {
+    const int value = g_link_error.load();
+    if (value != 0) {
+        return std::string(std::strerror(value < 0 ? -value : value)) + " (errno " +
+               std::to_string(value < 0 ? -value : value) + ")";
+    }
+    return "no instrument detected, " + result_text(rc);
+}
+
+std::vector<std::string> list_usb() {
+    std::vector<char> list(static_cast<std::size_t>(kUsbListCapacity) * VUXO_CONN_STRING_SIZE, 0);
+    int count = 0;
+    vuxo_list_usb_devices(list.data(), kUsbListCapacity, &count);
+    std::vector<std::string> out;
+    for (int i = 0; i < count && i < kUsbListCapacity; ++i) {
+        const char* entry = list.data() + static_cast<std::size_t>(i) * VUXO_CONN_STRING_SIZE;
+        out.emplace_back(entry, strnlen(entry, VUXO_CONN_STRING_SIZE - 1));
+    }
+    return out;
+}
+
+// The listing names ports, not USB serial numbers, while a USB connection
+// string may name either: the instrument with that serial number is looked for
+// under each product id (and prefix) the listing shows.
+std::vector<std::string> usb_serial_candidates(const std::string& serial) {
+    std::set<std::string> seen;
+    std::vector<std::string> out;
+    for (const std::string& entry : list_usb()) {
+        const std::size_t slash = entry.rfind('/');
+        if (slash == std::string::npos || entry.size() < 4) {
+            continue;
+        }
+        std::string text = entry.substr(0, 4) + ":" + serial + entry.substr(slash);
+        if (seen.insert(text).second) {
+            out.push_back(std::move(text));
+        }
+    }
+    return out;
+}
+
+// Connection strings to try, in order; empty with *error set when none exists.
+std::vector<std::string> conn_strings(const ConnSpec& spec, std::string* error) {
+    ConnBuffer out{};
+    int rc = 0;
+    switch (spec.kind) {
+    case ConnKind::tcp:
+        rc = vuxo_make_net_conn_string(out.data(), spec.where.c_str(), spec.port);
+        break;
+    case ConnKind::device:
+        rc = vuxo_make_serial_path_conn_string(out.data(), spec.where.c_str());
+        break;
+    case ConnKind::bluetooth:
+        rc = vuxo_make_bt_conn_string(out.data(), spec.where.c_str(), "");
+        break;
+    case ConnKind::raw:
+        return {spec.where};
+    case ConnKind::usb_first: {
+        std::vector<std::string> all = list_usb();
+        if (all.empty()) {
+            *error = spec.text + ": list USB instruments: none found";
+            return {};
+        }
+        return {all.front()};
+    }
+    case ConnKind::usb_serial: {
+        std::vector<std::string> all = usb_serial_candidates(spec.where);
+        if (all.empty()) {
+            *error = spec.text + ": list USB instruments: none found";
+        }
+        return all;
+    }
+    }
+    if (rc != 0) {
+        *error = spec.text + ": build the connection string: " + result_text(rc);
+        return {};
+    }
+    out.back() = '\0';
+    return {out.data()};
+}
+
+std::string read_serial(int conn_id, int* rc) {
+    std::array<char, 32> text{};
+    *rc = vuxo_get_serial(conn_id, text.data());
+    return std::string(text.data(), strnlen(text.data(), 8));
+}
+
+std::string read_firmware(int conn_id, int* rc) {
+    std::array<char, 32> text{};
+    *rc = vuxo_get_fw_version(conn_id, text.data());
+    // Eight characters fill the field without a terminating zero.
+    return std::string(text.data(), strnlen(text.data(), 8));
+}
+
+} // namespace
+
+Library::Library() : started_(vuxo_library_init() == 0) {}
+
+Library::~Library() {
+    vuxo_library_shut();
+}
+
+std::string describe(const ConnSpec& spec, const std::string& conn_string) {
+    if (conn_string.empty() || conn_string == spec.text) {
+        return spec.text;
+    }
+    return spec.text + " (" + conn_string + ")";
+}
+
+bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error) {
+    const std::vector<std::string> candidates = conn_strings(spec, error);
+    int rc = 255;
+    for (const std::string& conn : candidates) {
+        out->conn_string = conn;
+        int conn_id = -1;
+        g_link_error.store(0);
+        rc = vuxo_connect(conn.c_str(), &conn_id, kConnectTimeoutMs, nullptr, on_conn_error,
+                          nullptr, nullptr, nullptr);
+        if (rc == 0) {
+            out->conn_id = conn_id;
+            break;
+        }
+    }
+    if (candidates.empty()) {
+        return false;
+    }
+    const std::string who = describe(spec, out->conn_string);
+    if (out->conn_id < 0) {
+        *error = who + ": connect: " + connect_failure(rc);
+        return false;
+    }
+    out->generation = vuxo_get_type(out->conn_id);
+    out->serial = read_serial(out->conn_id, &rc);
+    if (rc != 0 || out->serial.empty()) {
+        *error = who + ": read the serial number: " +
+                 (rc != 0 ? result_text(rc) : std::string("empty answer"));
+        close_instrument(*out);
+        return false;
+    }
+    out->firmware = read_firmware(out->conn_id, &rc);
+    if (rc != 0) {
+        *error = who + ": read the firmware version: " + result_text(rc);
+        close_instrument(*out);
+        return false;
+    }
+    return true;
+}
+
+void close_instrument(Instrument& inst) {
+    if (inst.conn_id >= 0) {
+        vuxo_disconnect(inst.conn_id);
+        inst.conn_id = -1;
+    }
+}
+
+} // namespace vuxocli

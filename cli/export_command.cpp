@@ -1,0 +1,172 @@
+#include "export_command.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "exit_status.h"
+#include "export_formats.h"
+#include "store.h"
+
+namespace vuxocli {
+
+namespace {
+
+bool digits_at(const std::string& t, std::size_t pos, std::size_t n) {
+    for (std::size_t i = pos; i < pos + n; ++i) {
+        if (i >= t.size() || std::isdigit(static_cast<unsigned char>(t[i])) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Where the output goes: standard output, or FILE written beside itself and
+// renamed into place once complete, so that a failed export leaves no torn file.
+class Output {
+  public:
+    explicit Output(const std::string& path) : path_(path) {}
+    ~Output() {
+        if (file_ != nullptr && file_ != stdout) {
+            std::fclose(file_);
+            std::remove(temp_.c_str());
+        }
+    }
+    std::FILE* open() {
+        if (path_.empty()) {
+            file_ = stdout;
+        } else {
+            temp_ = path_ + ".part";
+            file_ = std::fopen(temp_.c_str(), "wb");
+        }
+        return file_;
+    }
+    bool commit() {
+        if (file_ == stdout) {
+            return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+        }
+        const bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!ok || !closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
+            std::remove(temp_.c_str());
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    std::string path_;
+    std::string temp_;
+    std::FILE* file_ = nullptr;
+};
+
+} // namespace
+
+bool valid_since(const std::string& t) {
+    const bool date = t.size() >= 10 && digits_at(t, 0, 4) && t[4] == '-' && digits_at(t, 5, 2) &&
+                      t[7] == '-' && digits_at(t, 8, 2);
+    if (!date) {
+        return false;
+    }
+    if (t.size() == 10) {
+        return true;
+    }
+    const bool minutes = t.size() >= 16 && t[10] == 'T' && digits_at(t, 11, 2) && t[13] == ':' &&
+                         digits_at(t, 14, 2);
+    return minutes && (t.size() == 16 || (t.size() == 19 && t[16] == ':' && digits_at(t, 17, 2)));
+}
+
+CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
+    CLI::App* sub = app.add_subcommand("export", "Write the stored measurements as CSV or JSON");
+    sub->add_option("--db", opt->db, "The database file")->capture_default_str();
+    sub->add_option("--format", opt->format, "csv, json or ndjson")
+        ->check(CLI::IsMember({"csv", "json", "ndjson"}))
+        ->capture_default_str();
+    sub->add_option("--instrument", opt->instrument, "Only the instrument with this serial number");
+    sub->add_option("--since", opt->since,
+                    "Only measurements taken on or after DATE (YYYY-MM-DD[THH:MM[:SS]])");
+    sub->add_flag("--scans", opt->scans, "One row per scan value (long form)");
+    sub->add_option("-o,--output", opt->output, "Write to FILE instead of standard output");
+    sub->footer(
+        "CSV follows RFC 4180: a header row, then one row per measurement; fields are\n"
+        "quoted when needed, lines end in CRLF, an empty field is a value the instrument's\n"
+        "generation does not have. Columns: instrument, generation, slot, key, note, number,\n"
+        "id, taken_at, kind, record_flags, unit_bits, curve_s, curve_c, pin, error, diameter,\n"
+        "tag, susceptibility, susceptibility_units, conductivity, conductivity_units,\n"
+        "first_count, value_count, downloaded_at. susceptibility is kappa on a V1\n"
+        "instrument. taken_at is the instrument's own clock (ISO 8601, no zone),\n"
+        "downloaded_at UTC. Floats are written in their shortest form that reads back to\n"
+        "the instrument's 32-bit value.\n"
+        "\n"
+        "--scans writes the long form: instrument, generation, slot, key, number, taken_at,\n"
+        "index, susceptibility, susceptibility_units, conductivity, conductivity_units, mark.\n"
+        "json writes one array of objects, ndjson one object a line, with the same fields.\n");
+    return sub;
+}
+
+int run_export(const ExportOptions& opt) {
+    const std::optional<Format> format = parse_format(opt.format);
+    if (!format) {
+        std::fprintf(stderr, "vuxoint: --format: csv, json or ndjson, not \"%s\"\n",
+                     opt.format.c_str());
+        return kExitUsage;
+    }
+    if (!opt.since.empty() && !valid_since(opt.since)) {
+        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
+                     opt.since.c_str());
+        return kExitUsage;
+    }
+    struct stat st {};
+    if (stat(opt.db.c_str(), &st) != 0) {
+        std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
+                     opt.db.c_str());
+        return kExitDatabase;
+    }
+    std::string error;
+    std::unique_ptr<Store> store = Store::open(opt.db, Store::Mode::read, &error);
+    if (!store) {
+        std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
+        return kExitDatabase;
+    }
+    Output output(opt.output);
+    std::FILE* out = output.open();
+    if (out == nullptr) {
+        std::fprintf(stderr, "vuxoint: %s: create: %s\n", opt.output.c_str(), std::strerror(errno));
+        return kExitIncomplete;
+    }
+    QueryFilter filter;
+    if (!opt.instrument.empty()) {
+        filter.serial = opt.instrument;
+    }
+    if (!opt.since.empty()) {
+        filter.since = opt.since;
+    }
+    filter.scans = opt.scans;
+    const std::unique_ptr<RowWriter> writer = make_writer(*format, out);
+    const bool ok = store->query(
+        filter, [&](const std::vector<std::string>& names) { writer->header(names); },
+        [&](const std::vector<Value>& row) {
+            writer->row(row);
+            return std::ferror(out) == 0;
+        },
+        &error);
+    if (!ok) {
+        std::fprintf(stderr, "vuxoint: database %s: read: %s\n", opt.db.c_str(), error.c_str());
+        return kExitDatabase;
+    }
+    writer->finish();
+    if (!output.commit()) {
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n",
+                     opt.output.empty() ? "standard output" : opt.output.c_str(),
+                     std::strerror(errno));
+        return kExitIncomplete;
+    }
+    return kExitOk;
+}
+
+} // namespace vuxocli

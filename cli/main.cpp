@@ -1,0 +1,71 @@
+// vuxoint: measurements off the instrument into a local SQLite database
+// (sync), and out of it for analysis (export).
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "conn_spec.h"
+#include "exit_status.h"
+#include "export_command.h"
+#include "sync_command.h"
+
+namespace {
+
+using namespace vuxocli;
+
+const std::string kDescription =
+    "vuxoint - keep a handheld susceptibility and conductivity meter's measurements in a\n"
+    "local database\n"
+    "\n"
+    "vuxoint sync copies every measurement stored on the instrument (generation V1 or V2)\n"
+    "that the database does not hold yet; vuxoint export writes the database out as CSV,\n"
+    "JSON or NDJSON.\n";
+
+std::string footer() {
+    return std::string(conn_forms_help()) +
+           "\n"
+           "Database: vuxoint.db in the current directory unless --db names another; SQLite,\n"
+           "tables instruments, measurements and scan_values (see the README).\n"
+           "\n"
+           "Exit status:\n"
+           "  0    sync: every record fetched; export: everything written\n"
+           "  1    sync: some record, or the entry list, could not be read (what was stored\n"
+           "       is kept; run sync again); export: the output could not be written\n"
+           "  2    a bad command line\n"
+           "  3    no connection, or no instrument answered on it\n"
+           "  4    the database cannot be opened, is not a vuxoint database, or a write failed\n"
+           "  130  interrupted by Ctrl-C or SIGTERM (what was stored is kept)\n"
+           "\n"
+           "Examples:\n"
+           "  vuxoint sync tcp://127.0.0.1:5000     the simulator, vuxoint-sim --port 5000\n"
+           "  vuxoint sync /dev/ttyUSB0 --db field.db\n"
+           "  vuxoint sync usb --json\n"
+           "  vuxoint export --format csv -o measurements.csv\n"
+           "  vuxoint export --scans --since 2026-06-01 --format ndjson\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app(kDescription, "vuxoint");
+    app.set_version_flag("--version", std::string("vuxoint ") + VUXOINT_VERSION);
+    app.require_subcommand(1);
+    app.footer(footer());
+    SyncOptions sync;
+    ExportOptions exp;
+    CLI::App* sync_cmd = add_sync_command(app, &sync);
+    CLI::App* export_cmd = add_export_command(app, &exp);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        // Help and version end with 0; every other parse error is a usage error.
+        return app.exit(e) == 0 ? kExitOk : kExitUsage;
+    }
+    if (sync_cmd->parsed()) {
+        return run_sync(sync);
+    }
+    if (export_cmd->parsed()) {
+        return run_export(exp);
+    }
+    return kExitUsage;
+}

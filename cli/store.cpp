@@ -1,0 +1,337 @@
+#include "store.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+#include "schema.h"
+
+namespace vuxocli {
+
+namespace {
+
+// Long enough for another vuxoint writing the same file to finish a record.
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kInsertMeasurement = R"sql(
+INSERT INTO measurements (instrument_id, slot, key, entry_flags, number, record_id, taken_at,
+    kind, record_flags, unit_bits, curve_s, curve_c, pin, error, diameter, tag, susceptibility,
+    susceptibility_units, conductivity, conductivity_units, first_count, value_count, raw,
+    downloaded_at)
+VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
+    ?20, ?21, ?22, ?23, ?24)
+ON CONFLICT (instrument_id, slot, key) DO NOTHING
+)sql";
+
+constexpr const char* kInsertValue =
+    "INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark) "
+    "VALUES (?1, ?2, ?3, ?4, ?5)";
+
+constexpr const char* kHas =
+    "SELECT 1 FROM measurements WHERE instrument_id = ?1 AND slot = ?2 AND key = ?3";
+
+constexpr const char* kHeld = "SELECT m.slot, m.key FROM measurements m "
+                              "JOIN instruments i ON i.id = m.instrument_id "
+                              "WHERE i.serial = ?1 ORDER BY m.slot, m.key";
+
+constexpr const char* kMeasurementRows = R"sql(
+SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.entry_flags & 1 AS note, m.number,
+    m.record_id AS id, m.taken_at, m.kind, m.record_flags, m.unit_bits, m.curve_s, m.curve_c,
+    m.pin, m.error, m.diameter, m.tag, m.susceptibility, m.susceptibility_units, m.conductivity,
+    m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
+FROM measurements m JOIN instruments i ON i.id = m.instrument_id
+WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
+ORDER BY i.serial, m.key, m.slot, m.id
+)sql";
+
+constexpr const char* kScanRows = R"sql(
+SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.number, m.taken_at,
+    v.idx AS "index", v.susceptibility, m.susceptibility_units, v.conductivity,
+    m.conductivity_units, v.mark
+FROM scan_values v JOIN measurements m ON m.id = v.measurement_id
+    JOIN instruments i ON i.id = m.instrument_id
+WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
+ORDER BY i.serial, m.key, m.slot, m.id, v.idx
+)sql";
+
+const char* generation_text(int generation) {
+    return generation == VUXOD_V1 ? "V1" : "V2";
+}
+
+// A float as the instrument stored it; SQLite keeps no NaN, so NaN is NULL.
+void bind_float(Statement& st, int pos, float value) {
+    if (std::isnan(value)) {
+        st.bind_null(pos);
+    } else {
+        st.bind(pos, static_cast<double>(value));
+    }
+}
+
+bool failed(sqlite3* db, std::string* error) {
+    *error = sqlite3_errmsg(db);
+    return false;
+}
+
+void rollback(sqlite3* db) {
+    std::string ignored;
+    exec(db, "ROLLBACK", &ignored);
+}
+
+void bind_filter(Statement& st, const QueryFilter& f) {
+    if (f.serial) {
+        st.bind(1, std::string_view(*f.serial));
+    }
+    if (f.since) {
+        st.bind(2, std::string_view(*f.since));
+    }
+}
+
+Value column_value(sqlite3_stmt* st, int i) {
+    switch (sqlite3_column_type(st, i)) {
+    case SQLITE_INTEGER:
+        return static_cast<int64_t>(sqlite3_column_int64(st, i));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(st, i);
+    case SQLITE_TEXT:
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, i)),
+                           static_cast<std::size_t>(sqlite3_column_bytes(st, i)));
+    default:
+        return std::monostate{};
+    }
+}
+
+} // namespace
+
+std::string iso_taken_at(const vuxod_measurement& m) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", m.year, m.month, m.day,
+                  m.hour, m.minute, m.second);
+    return text;
+}
+
+std::string iso_utc_now() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return text;
+}
+
+std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::string* error) {
+    const int flags =
+        mode == Mode::write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        return nullptr;
+    }
+    std::unique_ptr<Store> store(new Store(db));
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // SQLite quietly opens a file it may not write read-only: say so before
+    // any work is done that could not be stored.
+    if (mode == Mode::write && sqlite3_db_readonly(db, "main") == 1) {
+        *error = "read-only: the file (or its directory) cannot be written";
+        return nullptr;
+    }
+    if (mode == Mode::read) {
+        int rc = SQLITE_OK;
+        const int64_t app_id = query_int(db, "PRAGMA application_id", 0, &rc);
+        if (rc != SQLITE_OK) {
+            failed(db, error);
+            return nullptr;
+        }
+        if (app_id != kVuxointAppId) {
+            *error = "not a vuxoint database";
+            return nullptr;
+        }
+        return store;
+    }
+    // WAL: a reader (export) never waits for a sync, and a commit is one append.
+    // synchronous NORMAL keeps every commit through a crash or kill of the
+    // program; after a power loss the last few may be gone again, and the next
+    // sync fetches them once more. Set before the schema is written (so that
+    // costs no sync to disk either), after the file was found to be ours.
+    if (!check_file(db, migrations(), error) ||
+        !exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error) ||
+        !migrate(db, migrations(), error) || !store->prepare(error)) {
+        return nullptr;
+    }
+    return store;
+}
+
+Store::~Store() {
+    insert_measurement_ = Statement();
+    insert_value_ = Statement();
+    has_ = Statement();
+    sqlite3_close(db_);
+}
+
+bool Store::prepare(std::string* error) {
+    insert_measurement_ = Statement(db_, kInsertMeasurement);
+    insert_value_ = Statement(db_, kInsertValue);
+    has_ = Statement(db_, kHas);
+    return insert_measurement_.ok() && insert_value_.ok() && has_.ok() ? true : failed(db_, error);
+}
+
+bool Store::find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
+                            std::string* error) {
+    Statement st(db_, "SELECT id, firmware FROM instruments WHERE serial = ?1");
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    st.bind(1, std::string_view(serial));
+    const int rc = st.step();
+    if (rc == SQLITE_ROW) {
+        *id = sqlite3_column_int64(st.get(), 0);
+        *firmware = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1));
+        return true;
+    }
+    if (rc != SQLITE_DONE) {
+        failed(db_, error);
+    }
+    return false;
+}
+
+bool Store::note_sync(const InstrumentInfo& info, int64_t* id, std::string* error) {
+    Statement st(db_, "INSERT INTO instruments (serial, generation, firmware, first_sync, "
+                      "last_sync) VALUES (?1, ?2, ?3, ?4, ?4) "
+                      "ON CONFLICT (serial) DO UPDATE SET firmware = ?3, last_sync = ?4 "
+                      "RETURNING id");
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    st.bind(1, std::string_view(info.serial));
+    st.bind(2, std::string_view(generation_text(info.generation)));
+    st.bind(3, std::string_view(info.firmware));
+    st.bind(4, std::string_view(iso_utc_now()));
+    if (st.step() != SQLITE_ROW) {
+        return failed(db_, error);
+    }
+    *id = sqlite3_column_int64(st.get(), 0);
+    return st.step() == SQLITE_DONE ? true : failed(db_, error);
+}
+
+bool Store::has(int64_t instrument_id, int32_t slot, uint32_t key, std::string* error) {
+    has_.reset();
+    has_.bind(1, instrument_id);
+    has_.bind(2, static_cast<int64_t>(slot));
+    has_.bind(3, static_cast<int64_t>(key));
+    const int rc = has_.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        failed(db_, error);
+    }
+    return rc == SQLITE_ROW;
+}
+
+bool Store::held(const std::string& serial, std::vector<vuxod_slot_key>* out, std::string* error) {
+    Statement st(db_, kHeld);
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    st.bind(1, std::string_view(serial));
+    int rc = SQLITE_OK;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        out->push_back({static_cast<int32_t>(sqlite3_column_int64(st.get(), 0)),
+                        static_cast<uint32_t>(sqlite3_column_int64(st.get(), 1))});
+    }
+    return rc == SQLITE_DONE ? true : failed(db_, error);
+}
+
+PutResult Store::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
+    const vuxod_measurement& m = *record.m;
+    const bool v2 = m.generation == VUXOD_V2;
+    if (!exec(db_, "BEGIN IMMEDIATE", error)) {
+        return PutResult::failed;
+    }
+    Statement& st = insert_measurement_;
+    st.reset();
+    st.bind(1, instrument_id);
+    st.bind(2, static_cast<int64_t>(record.slot));
+    st.bind(3, static_cast<int64_t>(record.key));
+    st.bind(4, static_cast<int64_t>(record.entry_flags));
+    st.bind(5, static_cast<int64_t>(m.number));
+    st.bind(6, static_cast<int64_t>(m.id));
+    st.bind(7, std::string_view(iso_taken_at(m)));
+    st.bind(8, static_cast<int64_t>(m.kind));
+    st.bind(9, static_cast<int64_t>(m.record_flags));
+    st.bind(11, static_cast<int64_t>(m.curve_s));
+    st.bind(13, static_cast<int64_t>(m.pin));
+    st.bind(14, static_cast<int64_t>(m.error));
+    st.bind(15, static_cast<int64_t>(m.diameter));
+    bind_float(st, 17, m.susceptibility);
+    st.bind(18, std::string_view(m.susc_units));
+    if (v2) {
+        st.bind(10, static_cast<int64_t>(m.unit_bits));
+        st.bind(12, static_cast<int64_t>(m.curve_c));
+        st.bind(16, static_cast<int64_t>(m.tag));
+        bind_float(st, 19, m.conductivity);
+        st.bind(20, std::string_view(m.cond_units));
+    }
+    st.bind(21, static_cast<int64_t>(m.first_count));
+    st.bind(22, static_cast<int64_t>(m.value_count));
+    st.bind_blob(23, record.raw, record.raw_size);
+    st.bind(24, std::string_view(iso_utc_now()));
+    if (st.step() != SQLITE_DONE) {
+        failed(db_, error);
+        rollback(db_);
+        return PutResult::failed;
+    }
+    if (sqlite3_changes(db_) == 0) {
+        rollback(db_);
+        return PutResult::already_held;
+    }
+    const int64_t measurement_id = sqlite3_last_insert_rowid(db_);
+    // Only a scan's values are its own; the record's value area is kept in raw.
+    const int32_t values = m.kind == VUXOD_KIND_SCAN ? m.values_decoded : 0;
+    for (int32_t i = 0; i < values; ++i) {
+        Statement& v = insert_value_;
+        v.reset();
+        v.bind(1, measurement_id);
+        v.bind(2, static_cast<int64_t>(i));
+        bind_float(v, 3, m.susc_values[i]);
+        if (v2) {
+            bind_float(v, 4, m.cond_values[i]);
+        }
+        v.bind(5, static_cast<int64_t>(m.marks[i] != 0));
+        if (v.step() != SQLITE_DONE) {
+            failed(db_, error);
+            rollback(db_);
+            return PutResult::failed;
+        }
+    }
+    if (!exec(db_, "COMMIT", error)) {
+        rollback(db_);
+        return PutResult::failed;
+    }
+    return PutResult::stored;
+}
+
+bool Store::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
+                  std::string* error) {
+    Statement st(db_, filter.scans ? kScanRows : kMeasurementRows);
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    bind_filter(st, filter);
+    const int columns = sqlite3_column_count(st.get());
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i) {
+        names.emplace_back(sqlite3_column_name(st.get(), i));
+    }
+    header(names);
+    std::vector<Value> row(static_cast<std::size_t>(columns));
+    int rc = SQLITE_OK;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            row[static_cast<std::size_t>(i)] = column_value(st.get(), i);
+        }
+        if (!each(row)) {
+            return true;
+        }
+    }
+    return rc == SQLITE_DONE ? true : failed(db_, error);
+}
+
+} // namespace vuxocli

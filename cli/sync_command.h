@@ -1,0 +1,27 @@
+// vuxoint sync CONN [--db FILE] [--json]: every measurement on the instrument
+// that the database does not hold yet, fetched and stored one by one.
+#ifndef VUXOCLI_SYNC_COMMAND_H
+#define VUXOCLI_SYNC_COMMAND_H
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace vuxocli {
+
+struct SyncOptions {
+    std::string conn;
+    std::string db = "vuxoint.db";
+    bool json = false;
+};
+
+// Adds the subcommand to app; *opt receives its values.
+CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt);
+// Runs it; the result is the exit status.
+int run_sync(const SyncOptions& opt);
+
+} // namespace vuxocli
+
+#endif

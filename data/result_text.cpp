@@ -1,0 +1,65 @@
+// Words for result codes and log-read steps.
+#include <cstring>
+
+#include "vuxodata.h"
+
+extern "C" {
+
+const char* vuxod_result_text(int code) {
+    switch (code) {
+    case VUXOD_OK:
+        return "success";
+    case VUXOD_FAILED:
+        return "the instrument reported a failure";
+    case VUXOD_NO_ANSWER:
+        return "no answer from the instrument";
+    case -1:
+        return "refused by the device library (nothing was sent)";
+    case VUXOD_E_ARGUMENT:
+        return "invalid argument (nothing was sent)";
+    case VUXOD_E_NO_DEVICE:
+        return "no detected instrument on this connection";
+    case VUXOD_E_SHORT:
+        return "the instrument sent no data before the record was complete";
+    case VUXOD_E_SIZE:
+        return "record shorter than its layout";
+    case VUXOD_E_CAPACITY:
+        return "more entries than the entry array holds";
+    case VUXOD_E_NO_MEMORY:
+        return "out of memory";
+    case VUXOD_E_STOPPED:
+        return "stopped by the caller";
+    case VUXOD_E_UNSORTED:
+        return "skip pairs not in ascending (slot, key) order";
+    default:
+        break;
+    }
+    // Negative codes from the transport are errno values; the C library's table of
+    // their descriptions is static, unlike strerror's buffer.
+    if (code < 0 && code > -4096) {
+        if (const char* text = strerrordesc_np(-code); text != nullptr) {
+            return text;
+        }
+        return "transport error";
+    }
+    return "unknown result";
+}
+
+const char* vuxod_step_text(int step) {
+    switch (step) {
+    case VUXOD_STEP_NONE:
+        return "";
+    case VUXOD_STEP_ENTRY_COUNT:
+        return "reading the entry count";
+    case VUXOD_STEP_ENTRY_LIST:
+        return "reading the entry list";
+    case VUXOD_STEP_RECORD:
+        return "fetching a record";
+    case VUXOD_STEP_CALLBACK:
+        return "stopped by the caller";
+    default:
+        return "unknown step";
+    }
+}
+
+} // extern "C"

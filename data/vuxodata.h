@@ -1,0 +1,361 @@
+/*
+ * vuxodata: the instrument's measurement data, read and decoded in one place.
+ *
+ * The record layer on top of libvuxoint. It reads the entry count and the entry
+ * list, fetches measurement records (V1: log entries; V2: measurement files read
+ * in chunks), decodes both generations' record layouts into one plain struct
+ * (vuxod_measurement) and reads a whole log with a callback per record. Everything
+ * above this layer reads the struct, never the record bytes.
+ *
+ * Usage:
+ *   vuxo_library_init(); vuxo_connect(..., &conn_id, 5000, ...);
+ *   vuxod_session s;
+ *   if (vuxod_session_open(&s, conn_id) == VUXOD_OK) {
+ *       vuxod_log_options o;
+ *       vuxod_log_options_init(&o);
+ *       o.on_record = store_it;          // called once per fetched record
+ *       o.skip = already_held;           // optional
+ *       vuxod_log_report r;
+ *       int rc = vuxod_read_log(&s, &o, &r);
+ *       if (rc != VUXOD_OK)
+ *           fprintf(stderr, "%s of slot %d: %s\n", vuxod_step_text(r.step), r.slot,
+ *                   vuxod_result_text(rc));
+ *   }
+ *   vuxo_disconnect(conn_id); vuxo_library_shut();
+ *
+ * Results: every function that can fail returns an int, VUXOD_OK (0) on success.
+ * A nonzero result is one of
+ *   VUXOD_FAILED (1)       the instrument reported a failure or sent an error message
+ *   VUXOD_NO_ANSWER (255)  no answer within the command's time-out after every attempt
+ *   -1 .. -4095            passed up unchanged from libvuxoint: -1 is an argument it
+ *                          refused without sending; others are the transport's
+ *                          negative errno (for example -ENOTCONN for a closed link)
+ *   VUXOD_E_* (below -10000)  this layer's own refusals and findings, listed below
+ * vuxod_result_text() turns any of them into words.
+ *
+ * Threads: every function runs on its caller's thread and, where it talks to the
+ * instrument, blocks until the instrument answered or libvuxoint gave up. The
+ * callbacks of vuxod_read_log run on the thread that called it, between two
+ * commands, so they may take their time (a database write) but must not send
+ * commands on the same connection. Do not call these functions from libvuxoint's
+ * connection callbacks (they run on the transport's thread). As with libvuxoint,
+ * the commands of one connection must not run concurrently: one session, one
+ * thread at a time; different sessions may run on different threads at once.
+ * The layer takes no lock and keeps no global state.
+ *
+ * Memory: buffers and structs are the caller's. Only vuxod_read_log allocates: its
+ * working copy of the entry list and the download order (12 bytes an entry, at
+ * most 128,000 entries, so at most 1.5 MiB) and one vuxod_measurement, freed
+ * before it returns. Nothing here prints, logs or raises an exception.
+ *
+ * Sizes are in bytes. All numbers in the instrument's data are little-endian; the
+ * layer decodes them whatever the host's byte order.
+ */
+#ifndef VUXODATA_H
+#define VUXODATA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__) || defined(__clang__)
+#define VUXOD_API __attribute__((visibility("default")))
+#else
+#define VUXOD_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------- */
+
+enum vuxod_result {
+    VUXOD_OK = 0,
+    /* libvuxoint's command results, passed up unchanged. */
+    VUXOD_FAILED = 1,
+    VUXOD_NO_ANSWER = 255,
+    /* This layer's own codes. */
+    VUXOD_E_ARGUMENT = -10001,  /* a NULL pointer, a buffer too small or a value out of
+                                   range; nothing was sent */
+    VUXOD_E_NO_DEVICE = -10002, /* no live connection with a detected instrument has
+                                   this id (vuxo_get_type answered -1) */
+    VUXOD_E_SHORT = -10003,     /* a V2 file read brought no bytes before the record
+                                   was complete */
+    VUXOD_E_SIZE = -10004,      /* a record is shorter than its generation's layout */
+    VUXOD_E_CAPACITY = -10005,  /* the entry count exceeds the caller's array */
+    VUXOD_E_NO_MEMORY = -10006, /* vuxod_read_log could not allocate its working copy */
+    VUXOD_E_STOPPED = -10007,   /* a callback returned nonzero and so ended the read */
+    VUXOD_E_UNSORTED = -10008   /* the skip pairs are not in ascending (slot, key) order */
+};
+
+/* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
+ * English text, never NULL ("success", "the instrument reported a failure", "no
+ * answer from the instrument", the OS's text of a negative errno, ...). Safe
+ * from any thread. */
+VUXOD_API const char* vuxod_result_text(int code);
+
+/* ---- Generations and sizes --------------------------------------------- */
+
+/* The values of vuxo_get_type(). */
+enum vuxod_generation { VUXOD_V1 = 0, VUXOD_V2 = 1 };
+
+#define VUXOD_V1_RECORD_SIZE 828  /* a V1 log entry */
+#define VUXOD_V2_RECORD_SIZE 4063 /* a V2 measurement file */
+#define VUXOD_RECORD_MAX 4063     /* room for a record of either generation */
+#define VUXOD_V1_MAX_VALUES 180   /* scan values a V1 record holds */
+#define VUXOD_V2_MAX_VALUES 480   /* scan value pairs a V2 record holds */
+#define VUXOD_MAX_VALUES 480
+#define VUXOD_V1_MAX_ENTRIES 65536 /* entries the largest V1 log has */
+#define VUXOD_V2_MAX_ENTRIES 128000
+#define VUXOD_UNITS_SIZE 8 /* each units text, NUL included */
+
+/* V2 file reads: the largest chunk a read answer carries, and the chunk used
+ * after an instrument refused a larger one. */
+#define VUXOD_CHUNK_LARGE 3996
+#define VUXOD_CHUNK_SMALL 450
+
+/* ---- The decoded measurement ------------------------------------------- */
+
+/* Kinds (record flags bits 0-1). */
+enum vuxod_kind {
+    VUXOD_KIND_NONE = 0,
+    VUXOD_KIND_SINGLE = 1,
+    VUXOD_KIND_SCAN = 2,
+    VUXOD_KIND_OTHER = 3
+};
+
+/* One measurement of either generation. Fields a generation does not have are 0
+ * (or "" for texts). About 8.5 KiB: fine on a stack, but keep one and reuse it
+ * in loops. */
+typedef struct vuxod_measurement {
+    int32_t generation; /* VUXOD_V1 or VUXOD_V2 */
+    int32_t number;     /* the instrument's measurement number */
+    int32_t id;         /* the measurement's id (shown for single measurements) */
+    int32_t year, month, day, hour, minute, second; /* when it was taken, as stored */
+    int32_t kind;                                   /* enum vuxod_kind */
+    uint8_t record_flags; /* the whole flags byte (kind, V1 units and curve bits) */
+    uint8_t unit_bits;    /* V2: 0x04 susceptibility in CGS, 0x08 conductivity in
+                             Ohm.m (each only when its curve is 0); V1: 0 */
+    uint8_t curve_s;      /* V1: the curve (flags >> 4); V2: the susceptibility curve */
+    uint8_t curve_c;      /* V2: the conductivity curve; V1: 0 */
+    uint8_t pin;
+    uint8_t error;
+    uint8_t diameter;
+    uint8_t tag;          /* V2 only */
+    float susceptibility; /* V1: kappa; V2: susceptibility */
+    float conductivity;   /* V2 only */
+    /* Units: V1 "%" when any of flag bits 2-4 is set, else "SI". V2 susceptibility
+     * "%" (curve_s nonzero), "CGS" or "SI"; conductivity "%" (curve_c nonzero),
+     * "Ohm.m" or "S/m". V1 leaves cond_units "". */
+    char susc_units[VUXOD_UNITS_SIZE];
+    char cond_units[VUXOD_UNITS_SIZE];
+    int32_t first_count; /* as stored */
+    int32_t value_count; /* as stored: may be negative or above the record's room */
+    /* Scan values: value_count clamped to 0 .. 180 (V1) or 0 .. 480 (V2), decoded
+     * whatever the kind; entries past values_decoded are 0. */
+    int32_t values_decoded;
+    float susc_values[VUXOD_MAX_VALUES]; /* V1: the scan values; V2: susceptibility */
+    float cond_values[VUXOD_MAX_VALUES]; /* V2 only */
+    uint8_t marks[VUXOD_MAX_VALUES];     /* 1 where value (pair) i is marked, else 0 */
+    /* The record exactly as the instrument sent it. */
+    uint32_t raw_size; /* 828 (V1) or 4063 (V2) */
+    uint8_t raw[VUXOD_RECORD_MAX];
+    uint8_t reserved[64]; /* 0; room for later fields */
+} vuxod_measurement;
+
+/* Decode one record into *m (every field is written; raw receives a copy of the
+ * record's first 828 or 4063 bytes). `size` is the number of valid bytes at
+ * `record`; bytes past the layout are ignored. VUXOD_OK, VUXOD_E_SIZE when size
+ * is below the layout, VUXOD_E_ARGUMENT for a NULL pointer or an unknown
+ * generation. */
+VUXOD_API int vuxod_decode_v1(const uint8_t* record, size_t size, vuxod_measurement* m);
+VUXOD_API int vuxod_decode_v2(const uint8_t* record, size_t size, vuxod_measurement* m);
+VUXOD_API int vuxod_decode(int generation, const uint8_t* record, size_t size,
+                           vuxod_measurement* m);
+
+/* ---- Sessions ------------------------------------------------------------ */
+
+/* What the layer knows about one connection. Caller-owned, plain data: open it
+ * after vuxo_connect succeeded and keep it for as long as the connection lives,
+ * so that what was learned (the chunk size) holds for the rest of the
+ * connection. No resources are held: there is nothing to close. */
+typedef struct vuxod_session {
+    int32_t conn_id;
+    int32_t generation;  /* VUXOD_V1 or VUXOD_V2 */
+    int32_t chunk;       /* V2 file read size in use: VUXOD_CHUNK_LARGE, or
+                            VUXOD_CHUNK_SMALL once the instrument refused a large
+                            read; a caller may set VUXOD_CHUNK_SMALL itself */
+    int32_t reserved[5]; /* 0 */
+} vuxod_session;
+
+/* Fills *s for conn_id, asking vuxo_get_type() for the generation. VUXOD_OK, or
+ * VUXOD_E_NO_DEVICE when the connection is gone or its instrument not detected
+ * yet (*s is then zeroed with conn_id -1). Sends nothing. */
+VUXOD_API int vuxod_session_open(vuxod_session* s, int conn_id);
+
+/* ---- The entry list ------------------------------------------------------ */
+
+/* Entry i of the list describes log slot i. */
+typedef struct vuxod_entry {
+    int32_t slot;  /* the log index the record is fetched by */
+    uint32_t key;  /* 0: the slot is empty; records are read in ascending key order */
+    uint8_t flags; /* bit 0: a note is attached */
+    uint8_t pad[3];
+} vuxod_entry;
+
+#define VUXOD_ENTRY_NOTE 0x01
+
+/* Reads the parameter block (4096 bytes V1, 4319 V2, in a buffer of the call's
+ * own) and stores its entry count in *count. The instrument's result on failure;
+ * *count is then untouched. */
+VUXOD_API int vuxod_entry_count(const vuxod_session* s, uint32_t* count);
+
+/* Progress: `done` of `total` steps of `phase` (enum vuxod_phase). */
+enum vuxod_phase { VUXOD_PHASE_ENTRIES = 0, VUXOD_PHASE_RECORDS = 1 };
+typedef void (*vuxod_progress_fn)(int phase, uint32_t done, uint32_t total, void* user);
+
+/* Reads entries 0 .. count - 1 page by page (128 entries a page for V1, 32 for
+ * V2) into entries[0 .. count - 1]; entries[i].slot is i. capacity is the
+ * array's length in entries; count above it gives VUXOD_E_CAPACITY and nothing
+ * is sent. progress (may be NULL) is called with VUXOD_PHASE_ENTRIES after each
+ * page, as pages done of pages in all. On a failed page the instrument's result
+ * is returned and *pages_done (may be NULL) says how many pages arrived: entries
+ * before pages_done * page size are valid. */
+VUXOD_API int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_entry* entries,
+                                 uint32_t capacity, uint32_t* pages_done,
+                                 vuxod_progress_fn progress, void* user);
+
+/* The download order: writes to slots[] the slot numbers of the entries worth
+ * fetching (key neither 0 nor 0xFFFFFFFF) in ascending key order, equal keys by
+ * ascending slot, and returns how many. slots must hold `count` elements. Pure
+ * computation: sends nothing, allocates nothing. */
+VUXOD_API uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t count, int32_t* slots);
+
+/* ---- Fetching one record ------------------------------------------------- */
+
+/* Fetches the record of log slot `slot` into record[0 .. capacity - 1], which
+ * must hold the generation's record size (VUXOD_RECORD_MAX fits both); *size
+ * (may be NULL) receives the bytes fetched (828 or 4063).
+ * V1: one log-entry request. V2: the file "meas/meas%.4d.dat" of the slot (slot
+ * -1: "meas/last.dat"), read in chunks of s->chunk bytes from consecutive
+ * offsets until 4063 bytes arrived, the last request asking only for what is
+ * missing. When a read larger than VUXOD_CHUNK_SMALL is answered with a failure
+ * (VUXOD_FAILED: a failure status or an error message), the same offset is asked
+ * again with VUXOD_CHUNK_SMALL; if that succeeds, s->chunk becomes
+ * VUXOD_CHUNK_SMALL and the rest of the connection reads small chunks (a failure
+ * of both, a missing file say, leaves s->chunk alone). A read bringing no bytes
+ * before the record is complete gives VUXOD_E_SHORT. Otherwise the first failing
+ * request's result. */
+VUXOD_API int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t capacity,
+                                 size_t* size);
+
+/* vuxod_fetch_record into m->raw, then the generation's decoding into *m. */
+VUXOD_API int vuxod_fetch_measurement(vuxod_session* s, int32_t slot, vuxod_measurement* m);
+
+/* ---- Reading a whole log ------------------------------------------------- */
+
+/* A skip pair: the record of `slot` whose entry carries `key` is not fetched. */
+typedef struct vuxod_slot_key {
+    int32_t slot;
+    uint32_t key;
+} vuxod_slot_key;
+
+/* Sorts pairs into the ascending (slot, key) order that vuxod_log_options.skip_pairs
+ * needs. Allocates nothing. */
+VUXOD_API void vuxod_sort_slot_keys(vuxod_slot_key* pairs, size_t count);
+
+/* One fetched record, handed to on_record. Valid only during the call. */
+typedef struct vuxod_record {
+    int32_t slot;
+    uint32_t key;
+    uint8_t entry_flags;        /* the entry's flags (VUXOD_ENTRY_NOTE) */
+    const uint8_t* raw;         /* == m->raw */
+    size_t raw_size;            /* == m->raw_size */
+    const vuxod_measurement* m; /* the decoded record */
+} vuxod_record;
+
+/* Return 0 to go on; nonzero ends the read with VUXOD_E_STOPPED (the record was
+ * delivered, so it counts as fetched). */
+typedef int (*vuxod_record_fn)(const vuxod_record* record, void* user);
+/* Nonzero: do not fetch this (slot, key). */
+typedef int (*vuxod_skip_fn)(int32_t slot, uint32_t key, void* user);
+/* With VUXOD_LOG_KEEP_GOING: a record that could not be fetched, and why. Return
+ * 0 to go on, nonzero to stop with VUXOD_E_STOPPED. */
+typedef int (*vuxod_failure_fn)(int32_t slot, uint32_t key, int code, void* user);
+
+/* Flags of vuxod_log_options. */
+/* KEEP_GOING: a record the instrument failed to deliver (VUXOD_FAILED,
+ * VUXOD_NO_ANSWER, VUXOD_E_SHORT) is reported to on_failure and the read goes on
+ * with the next one. Entry count and list failures, and negative results (the
+ * connection is gone), still stop the read. */
+#define VUXOD_LOG_KEEP_GOING 0x01u
+
+typedef struct vuxod_log_options {
+    uint32_t struct_size;       /* sizeof(vuxod_log_options); set by _init */
+    uint32_t flags;             /* VUXOD_LOG_* */
+    vuxod_record_fn on_record;  /* may be NULL */
+    vuxod_progress_fn progress; /* may be NULL */
+    vuxod_skip_fn skip;         /* may be NULL */
+    /* Pairs not to fetch, in ascending (slot, key) order (vuxod_sort_slot_keys);
+     * may be NULL with skip_count 0. Used together with skip: a record is skipped
+     * when either says so. Read, never written. */
+    const vuxod_slot_key* skip_pairs;
+    size_t skip_count;
+    vuxod_failure_fn on_failure; /* may be NULL */
+    void* user;                  /* handed to every callback */
+} vuxod_log_options;
+
+/* Zeroes *o and sets struct_size: no callbacks, no skipping, stop on failure. */
+VUXOD_API void vuxod_log_options_init(vuxod_log_options* o);
+
+/* Steps of a log read, for the report. */
+enum vuxod_step {
+    VUXOD_STEP_NONE = 0,
+    VUXOD_STEP_ENTRY_COUNT = 1, /* reading the parameter block */
+    VUXOD_STEP_ENTRY_LIST = 2,  /* reading a page of the entry list */
+    VUXOD_STEP_RECORD = 3,      /* fetching a record */
+    VUXOD_STEP_CALLBACK = 4     /* a callback asked to stop */
+};
+/* "reading the entry count", "reading the entry list", "fetching a record",
+ * "stopped by the caller", "" for VUXOD_STEP_NONE. Static text. */
+VUXOD_API const char* vuxod_step_text(int step);
+
+/* What a log read did. Every field is written, also on failure. */
+typedef struct vuxod_log_report {
+    int32_t code;          /* the result vuxod_read_log returned */
+    int32_t step;          /* enum vuxod_step of the first failure, else VUXOD_STEP_NONE */
+    int32_t slot;          /* the record that failed (VUXOD_STEP_RECORD or _CALLBACK),
+                              or the first entry of the failed page; else -1 */
+    uint32_t key;          /* that record's key, else 0 */
+    uint32_t entry_count;  /* as the instrument reported it */
+    uint32_t entries_read; /* entries considered: entry_count, limited to the
+                              generation's largest log */
+    uint32_t to_fetch;     /* records in the download order, less the skipped */
+    uint32_t skipped;      /* records skipped at the caller's request */
+    uint32_t fetched;      /* records delivered to on_record */
+    uint32_t failed;       /* records that could not be fetched (more than 1 only
+                              with VUXOD_LOG_KEEP_GOING) */
+    uint32_t reserved[6];  /* 0; room for later fields */
+} vuxod_log_report;
+
+/* Reads the log of the session's connection: the entry count, the entry list
+ * (entries beyond the generation's largest log, 65,536 V1 or 128,000 V2, are
+ * ignored and the report shows it), then every record in download order (see
+ * vuxod_download_order) that neither skip nor skip_pairs excludes. For each, in
+ * order: fetch, decode, on_record, then progress(VUXOD_PHASE_RECORDS, done,
+ * to_fetch). Before the first record progress reports (VUXOD_PHASE_RECORDS, 0,
+ * to_fetch); while the list is read it reports its pages.
+ * Stops at the first failed call and returns its result, with the step, slot and
+ * key in *report (may be NULL); records delivered before stay delivered. With
+ * VUXOD_LOG_KEEP_GOING a failed record is reported to on_failure and counted, and
+ * the result at the end is the first failed record's code (VUXOD_OK when none
+ * failed). VUXOD_E_ARGUMENT for NULL s or o or a struct_size too small;
+ * VUXOD_E_UNSORTED when skip_pairs is out of order; VUXOD_E_NO_MEMORY. */
+VUXOD_API int vuxod_read_log(vuxod_session* s, const vuxod_log_options* o,
+                             vuxod_log_report* report);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

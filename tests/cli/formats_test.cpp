@@ -1,0 +1,48 @@
+// Export's text forms: CSV quoting, numbers that read back to the instrument's
+// floats, and the --since dates it accepts. (JSON is read back whole by the
+// end-to-end export test.)
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <limits>
+
+#include "export_command.h"
+#include "export_formats.h"
+#include "number_text.h"
+
+namespace {
+
+TEST(Formats, CsvQuotesOnlyWhatNeedsIt) {
+    EXPECT_EQ(vuxocli::csv_field("Ohm.m"), "Ohm.m");
+    EXPECT_EQ(vuxocli::csv_field("%"), "%");
+    EXPECT_EQ(vuxocli::csv_field(""), "");
+    EXPECT_EQ(vuxocli::csv_field("a,b"), "\"a,b\"");
+    EXPECT_EQ(vuxocli::csv_field("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(vuxocli::csv_field("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(vuxocli::csv_field("cr\r"), "\"cr\r\"");
+}
+
+TEST(Formats, NumbersReadBackExactly) {
+    const float floats[] = {0.1f, 73.421f, -0.0f, 1e-45f, 3.4028235e38f, 16777217.0f, 1.0f / 3};
+    for (float f : floats) {
+        const std::string text = vuxocli::number_text(static_cast<double>(f));
+        EXPECT_EQ(std::strtof(text.c_str(), nullptr), f) << text;
+        EXPECT_LE(text.size(), 15u) << "shortest float form: " << text;
+    }
+    EXPECT_EQ(vuxocli::number_text(0.1f), "0.1");
+    const double d = 0.1; // not a float: written as a double
+    EXPECT_EQ(std::strtod(vuxocli::number_text(d).c_str(), nullptr), d);
+    EXPECT_EQ(vuxocli::number_text(std::numeric_limits<double>::infinity()), "inf");
+}
+
+TEST(Formats, SinceDates) {
+    for (const char* ok : {"2026-06-01", "2026-06-01T09:05", "2026-06-01T09:05:07"}) {
+        EXPECT_TRUE(vuxocli::valid_since(ok)) << ok;
+    }
+    for (const char* bad : {"", "2026-6-1", "01.06.2026", "2026-06-01 09:05", "2026-06-01T9:05",
+                            "2026-06-01T09:05:07Z", "2026-06-01T"}) {
+        EXPECT_FALSE(vuxocli::valid_since(bad)) << bad;
+    }
+}
+
+} // namespace

@@ -1,0 +1,116 @@
+// The store and its schema: migrations that leave a file whole or untouched,
+// files that are not ours, and stored measurements that stay as they were.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "schema.h"
+#include "sqlite_handle.h"
+#include "store.h"
+
+namespace {
+
+using vuxocli::Store;
+
+class StoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char name[] = "/tmp/vuxoint-store-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        path = dir + "/t.db";
+    }
+    void TearDown() override {
+        for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+            std::remove((path + suffix).c_str());
+        }
+        rmdir(dir.c_str());
+    }
+    sqlite3* raw_open() {
+        sqlite3* db = nullptr;
+        EXPECT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        return db;
+    }
+    int64_t pragma(sqlite3* db, const char* sql) {
+        int rc = 0;
+        return vuxocli::query_int(db, sql, -1, &rc);
+    }
+
+    std::string dir;
+    std::string path;
+};
+
+TEST_F(StoreTest, MigrationsRunWholeOrNotAtAll) {
+    sqlite3* db = raw_open();
+    std::string error;
+    // A step that fails midway: nothing of it, nor of the steps before it, stays.
+    const vuxocli::Migration broken[] = {
+        {1, "CREATE TABLE a (x)"},
+        {2, "CREATE TABLE b (y); INSERT INTO no_such_table VALUES (1)"},
+    };
+    EXPECT_FALSE(vuxocli::migrate(db, broken, &error));
+    EXPECT_NE(error.find("no_such_table"), std::string::npos) << error;
+    EXPECT_EQ(pragma(db, "PRAGMA user_version"), 0);
+    EXPECT_EQ(pragma(db, "SELECT count(*) FROM sqlite_schema"), 0);
+
+    // From empty to current, then an older file through the later step only.
+    const vuxocli::Migration two[] = {{1, "CREATE TABLE a (x)"}, {2, "CREATE TABLE b (y)"}};
+    EXPECT_TRUE(vuxocli::migrate(db, std::span(two).first(1), &error)) << error;
+    EXPECT_EQ(pragma(db, "PRAGMA user_version"), 1);
+    EXPECT_TRUE(vuxocli::migrate(db, two, &error)) << error;
+    EXPECT_EQ(pragma(db, "PRAGMA user_version"), 2);
+    EXPECT_EQ(pragma(db, "SELECT count(*) FROM sqlite_schema"), 2);
+    EXPECT_TRUE(vuxocli::migrate(db, two, &error)) << "current: nothing to do";
+
+    // Newer than this program knows: refused, untouched.
+    EXPECT_FALSE(vuxocli::migrate(db, std::span(two).first(1), &error));
+    EXPECT_NE(error.find("newer"), std::string::npos) << error;
+    EXPECT_EQ(pragma(db, "PRAGMA user_version"), 2);
+    sqlite3_close(db);
+}
+
+TEST_F(StoreTest, StoredMeasurementsAreKept) {
+    std::string error;
+    auto store = Store::open(path, Store::Mode::write, &error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(pragma(store->handle(), "PRAGMA user_version"), vuxocli::current_schema_version());
+    EXPECT_EQ(pragma(store->handle(), "PRAGMA application_id"), vuxocli::kVuxointAppId);
+    int64_t id = 0;
+    ASSERT_TRUE(store->note_sync({"A2000001", VUXOD_V2, "2.10"}, &id, &error)) << error;
+
+    auto m = std::make_unique<vuxod_measurement>();
+    m->generation = VUXOD_V2;
+    m->kind = VUXOD_KIND_SCAN;
+    m->values_decoded = 3;
+    m->raw_size = VUXOD_V2_RECORD_SIZE;
+    m->raw[0] = 0x42;
+    vuxod_record rec{7, 1234, 0, m->raw, m->raw_size, m.get()};
+    EXPECT_EQ(store->put(id, rec, &error), vuxocli::PutResult::stored) << error;
+    EXPECT_EQ(store->put(id, rec, &error), vuxocli::PutResult::already_held);
+    EXPECT_TRUE(store->has(id, 7, 1234, &error));
+    EXPECT_FALSE(store->has(id, 7, 1235, &error)) << "a refilled slot is another measurement";
+    rec.key = 1235;
+    EXPECT_EQ(store->put(id, rec, &error), vuxocli::PutResult::stored) << error;
+
+    std::vector<vuxod_slot_key> held;
+    ASSERT_TRUE(store->held("A2000001", &held, &error));
+    ASSERT_EQ(held.size(), 2u);
+    EXPECT_EQ(held[0].key, 1234u);
+    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM scan_values"), 6);
+
+    for (const char* sql : {"UPDATE measurements SET raw = x'00'", "DELETE FROM measurements",
+                            "UPDATE scan_values SET mark = 1", "DELETE FROM scan_values"}) {
+        EXPECT_FALSE(vuxocli::exec(store->handle(), sql, &error)) << sql;
+    }
+    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM measurements"), 2);
+
+    // A second sync of the same instrument keeps its row and first sync time.
+    int64_t again = 0;
+    ASSERT_TRUE(store->note_sync({"A2000001", VUXOD_V2, "2.11"}, &again, &error));
+    EXPECT_EQ(again, id);
+    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM instruments"), 1);
+}
+
+} // namespace
