@@ -3,6 +3,7 @@
 // the largest frame the receiver can assemble.
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/mman.h>
 
 #include <cstdio>
 
@@ -14,6 +15,9 @@ using Bytes = std::vector<unsigned char>;
 using vuxo::sim::Generation;
 
 constexpr std::size_t kStack = 64 * 1024;
+// Below the stack, a region that faults when touched: a call that needs more
+// than the stack crashes at once instead of writing into whatever lies there.
+constexpr std::size_t kGuard = 1 << 20;
 
 struct Session {
     vuxo::sim::Simulator* sim;
@@ -87,13 +91,19 @@ TEST(SmallStack, AWholeSessionRunsOnA64KilobyteThread) {
         std::string error;
         ASSERT_TRUE(sim.start(&error)) << error;
         Session session{&sim, gen, reliability::net_conn_string(sim.port()), {}};
+        void* region = mmap(nullptr, kGuard + kStack, PROT_NONE,
+                            MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        ASSERT_NE(region, MAP_FAILED);
+        char* stack = static_cast<char*>(region) + kGuard;
+        ASSERT_EQ(mprotect(stack, kStack, PROT_READ | PROT_WRITE), 0);
         pthread_attr_t attr;
         pthread_attr_init(&attr);
-        ASSERT_EQ(pthread_attr_setstacksize(&attr, kStack), 0);
+        ASSERT_EQ(pthread_attr_setstack(&attr, stack, kStack), 0);
         pthread_t thread;
         ASSERT_EQ(pthread_create(&thread, &attr, run_session, &session), 0);
         pthread_attr_destroy(&attr);
         pthread_join(thread, nullptr);
+        munmap(region, kGuard + kStack);
         for (const std::string& step : session.failures) {
             ADD_FAILURE() << (gen == Generation::v1 ? "V1 " : "V2 ") << step;
         }
