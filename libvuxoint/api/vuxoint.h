@@ -20,8 +20,9 @@
  *
  * Threads: every function runs on the caller's thread; a command blocks for up
  * to its time-out times the connection's attempts, and after a command that
- * got no answer in time, the next one may first wait up to that command's
- * time-out for the late answer to go by. The four callbacks given to
+ * got no answer in time, the next one may first wait up to twice that
+ * command's time-out for the late answer to go by (it is never taken for
+ * another request). The four callbacks given to
  * vuxo_connect run on the transport's thread of that connection, one at a time:
  * they must return promptly and must never call a waiting command (or
  * vuxo_connect with a time-out) on their own connection. Commands of one

@@ -85,7 +85,12 @@ bool AnswerLedger::empty() const {
 int AnswerLedger::begin(uint16_t answer_id, int64_t now_ms) {
     armed_id_.store(answer_id);
     if (!empty()) {
-        const int64_t left = last_settled_ms_.load() + owed_timeout_ms_.load() - now_ms;
+        // An instrument slower than the time-out answers the requests queued
+        // at it one latency apart, and that latency is above the time-out:
+        // quiet for one time-out proves nothing yet, for two it covers any
+        // instrument up to twice as slow as the time-out allows.
+        const int64_t left =
+            last_settled_ms_.load() + 2 * int64_t{owed_timeout_ms_.load()} - now_ms;
         if (left >= 0) {
             phase_.store(kSettling);
             return static_cast<int>(std::max<int64_t>(left, 1));

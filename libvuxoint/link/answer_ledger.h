@@ -24,7 +24,9 @@ class AnswerLedger {
     // writing, or 0 to write now; at 0 the transaction counts as waiting, with
     // its first write counted as sent.
     int begin(uint16_t answer_id, int64_t now_ms);
-    // The wait for owed answers ran out with nothing coming: they are forgotten.
+    // The wait for owed answers (twice the longest time-out among them, from
+    // the last debt made or paid) ran out with nothing coming: they are
+    // forgotten.
     void forget();
     // A further write of the same request (a repeat), and a write that failed.
     void sent();

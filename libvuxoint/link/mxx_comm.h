@@ -20,14 +20,17 @@
  * while anything is owed, an error or resend message pays one count of any
  * id, since the instrument sends one of those instead of an answer. Before a
  * transaction writes, everything owed on its connection must have gone by, or
- * the connection must have stayed quiet (nothing owed arriving) for the
+ * the connection must have stayed quiet (nothing owed arriving) for twice the
  * longest time-out among the owed requests, counted from the last debt made or
- * paid; then the rest is forgotten. So a command after one that got no answer
- * may first wait up to that time-out. Within one transaction, any answer with
+ * paid; then the rest is forgotten. Twice, because an instrument slower than
+ * the time-out answers the requests queued at it one latency apart, and that
+ * latency is above the time-out. So a command after one that got no answer
+ * may first wait up to twice that time-out. Within one transaction, any answer with
  * its id is taken, also the late answer to an earlier attempt (the same
  * request, so the same answer); the answers to the remaining attempts are then
  * owed. An answer that comes even later, after the connection stayed quiet
- * for that long, can still be taken for a later request of the same id.
+ * for that long (an instrument more than twice as slow as the time-out), can
+ * still be taken for a later request of the same id.
  *
  * Results when the connection closes while a transaction waits: the
  * transaction ends at once with -ENOTCONN (-107), whatever attempts are left.

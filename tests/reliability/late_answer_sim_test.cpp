@@ -92,21 +92,24 @@ class LateAnswers : public ::testing::Test {
 struct LatencyCase {
     const char* name;
     Generation gen;
+    int attempts;
     uint32_t latency_ms; // the piece's time-out is 1,000 ms (V1) or 800 ms (V2)
     bool in_time;
 };
 
 TEST_F(LateAnswers, AnInstrumentSlowerThanTheTimeOutNeverShiftsAnswers) {
     const LatencyCase cases[] = {
-        {"V1 above the time-out", Generation::v1, 1100, false},
-        {"V1 below the time-out", Generation::v1, 850, true},
-        {"V2 above the time-out", Generation::v2, 900, false},
-        {"V2 below the time-out", Generation::v2, 650, true},
+        {"V1 above the time-out", Generation::v1, 1, 1100, false},
+        {"V1 below the time-out", Generation::v1, 1, 850, true},
+        {"V2 above the time-out", Generation::v2, 1, 900, false},
+        {"V2 above the time-out, three attempts", Generation::v2, 3, 900, false},
+        {"V2 below the time-out, three attempts", Generation::v2, 3, 650, true},
     };
     for (const LatencyCase& c : cases) {
         SCOPED_TRACE(c.name);
         SimConnection conn(c.gen, 3);
         ASSERT_NO_FATAL_FAILURE(conn.connect());
+        MXX_set_cmd_num_try(conn.id(), c.attempts);
         vuxo::sim::Faults f;
         f.latency_ms = c.latency_ms;
         conn.sim().set_faults(f);
