@@ -15,7 +15,7 @@ constexpr int kResultFailed = 1;
 constexpr int kResultSilent = 255;
 constexpr int kInvalid = -1;
 constexpr int kClosed = -ENOTCONN;
-constexpr int kTimedOut = -ETIMEDOUT;
+constexpr int kGone = -ENOENT;
 constexpr int kMessageCap = 1024;
 
 // A command's buffers live on its caller's stack, sized by what the command
@@ -91,7 +91,7 @@ bool let_owed_answers_go_by(const Request& rq, int wait_ms) {
         int counts[3] = {0, 0, 0};
         const int waited =
             comm_wait_response(rq.conn_id, &counts[0], &counts[1], &counts[2], wait_ms);
-        if (waited == kClosed) {
+        if (waited == kClosed || waited == kGone) {
             return false;
         }
         wait_ms = 0;
@@ -157,9 +157,10 @@ int exchange(const Request& rq, const unsigned char* frame, int frame_len, const
             result = kResultFailed;
             continue;
         }
-        // A connection that closes while the command waits ends the command
-        // at once, whatever attempts are left: the same result for any number.
-        result = waited == kClosed ? kClosed : kResultSilent;
+        // A connection that closes while the command waits (or is gone by the
+        // time it waits) ends the command at once, whatever attempts are
+        // left: the same result for any number of attempts.
+        result = waited == kClosed || waited == kGone ? kClosed : kResultSilent;
     }
     comm_unhook_response(rq.conn_id);
     vuxo::with_ledger(rq.conn_id, [&](vuxo::AnswerLedger& ledger, int) {
