@@ -3,7 +3,8 @@
  *
  * Results are 32-bit signed. The command transaction answers 0 (success),
  * 1 (the instrument reported a failure), 255 (no answer in time after every
- * attempt) or the transport's write error (negative) unchanged. Management
+ * attempt), -ENOTCONN when the connection closed while it waited (below), or
+ * the transport's write error (negative) unchanged. Management
  * operations answer their own refusals with -1.
  *
  * Threads: every function here runs on the caller's thread. The callbacks given
@@ -25,10 +26,10 @@
  * paid; then the rest is forgotten. Twice, because an instrument slower than
  * the time-out answers the requests queued at it one latency apart, and that
  * latency is above the time-out. So a command after one that got no answer
- * may first wait up to twice that time-out. Within one transaction, any answer with
- * its id is taken, also the late answer to an earlier attempt (the same
- * request, so the same answer); the answers to the remaining attempts are then
- * owed. An answer that comes even later, after the connection stayed quiet
+ * may first wait up to twice that time-out. Within one transaction, any
+ * answer with its id is taken, also the late answer to an earlier attempt (the
+ * same request, so the same answer); the answers to the remaining attempts
+ * are then owed. An answer that comes even later, after the connection stayed quiet
  * for that long (an instrument more than twice as slow as the time-out), can
  * still be taken for a later request of the same id.
  *
