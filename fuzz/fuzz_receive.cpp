@@ -2,7 +2,8 @@
 // time-outs and connection errors, go through the event procedure of a link on
 // the scripted transport. Identification runs the real detection pair, hooks
 // are registered from the input, and every frame handed to the transport is
-// compared with what a byte-at-a-time reference receiver finds in the stream.
+// compared with what a byte-at-a-time reference receiver finds in the stream
+// (less the answers owed to the probes, which go to no transaction).
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -70,6 +71,10 @@ struct Reference {
     bool identified = false;
     int probe_count = 0;
     int probes = 1; // link up
+    // Each probe is a serial-number request sent without waiting: its answer
+    // (9007) is owed, and an owed answer, or while one is owed an error or
+    // resend message, pays for it and is not handed to the transport.
+    int owed = 1;
     int signals = 0;
     std::vector<std::pair<uint16_t, int>> hooks; // id, function index
     int catch_all = -1;
@@ -158,7 +163,11 @@ struct Reference {
         if (fn >= 0) {
             hooked.emplace_back(fn, cur);
         }
-        handed_off.push_back(cur);
+        if (owed > 0 && (id == 9007 || id == MXX_MSG_ERROR || id == MXX_MSG_RESEND)) {
+            --owed;
+        } else {
+            handed_off.push_back(cur);
+        }
         cur.clear();
     }
 
@@ -173,6 +182,7 @@ struct Reference {
             return -1;
         }
         ++probes;
+        ++owed;
         ++probe_count;
         return 0;
     }

@@ -182,3 +182,33 @@ printers = {
 }
 for name, data in printers.items():
     write("fuzz_printers", name, data)
+
+
+# fuzz_transport: attempts, command count, flags; per command number byte
+# (8000 + b % 64), wait, time-out, capacity; then pieces: length, pause, bytes.
+def command(number, wait=1, timeout=10, cap=64):
+    return bytes([number - 8000, wait, timeout - 1]) + struct.pack("<H", cap)
+
+
+def pieces(stream, size=255, pause=0):
+    out = b""
+    for at in range(0, len(stream), size):
+        chunk = stream[at:at + size]
+        out += bytes([len(chunk), pause]) + chunk
+    return out
+
+
+FLASH = bytes(range(64))
+transport = {
+    "answers_in_time": bytes([0, 1, 0]) + command(8001, cap=8)
+    + command(8007, cap=8) + pieces(frame(9001, b"V2.11.05") + frame(9007, b"A2000456")),
+    "late_then_next": bytes([1, 1, 0]) + command(8001, timeout=2, cap=8) + command(8001, cap=8)
+    + pieces(frame(9001, b"V1.07.03"), pause=3) + pieces(frame(9001, b"V1.07.04"), pause=3),
+    "resend_error_split": bytes([2, 2, 1]) + command(8001, cap=8) + command(8002, cap=24)
+    + pieces(frame(12289) + frame(9001, b"12345678") + frame(12290, status=1), size=3),
+    "flash_block_no_wait": bytes([0, 0, 2]) + command(8037, wait=0) + pieces(frame(9037, FLASH)),
+    "hang_up_mid_frame": bytes([0, 0, 1]) + command(8002, cap=24)
+    + pieces(frame(9002, bytes(24))[:20]),
+}
+for name, data in transport.items():
+    write("fuzz_transport", name, data)

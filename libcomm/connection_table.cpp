@@ -4,9 +4,10 @@
 // Walk safety: comm_get_data yields a connection only while it is walkable and
 // records a claim on it for the calling thread. Closing hides the connection
 // first (no walk can yield it any more), then delivers COMM_EV_DISCONNECTED
-// only when every claim has ended or, for a walk abandoned without another
-// comm_* call, a grace period has passed since the close began. A thread's claim ends when its walk
-// reaches the end, when it starts another walk, makes any other comm_* call, or exits.
+// only when every claim has ended, however long that takes: a reader that was
+// preempted between its step and its read is waited for, not raced. A thread's
+// claim ends when its walk reaches the end, when it starts another walk, makes
+// any other comm_* call, or exits.
 #include "connection_table.h"
 
 #include <pthread.h>
@@ -23,9 +24,6 @@
 namespace comm {
 namespace {
 
-// Long enough for a caller to read the record an abandoned walk returned,
-// even on a loaded machine that takes the caller's core away for a while.
-constexpr auto kWalkGrace = std::chrono::milliseconds(100);
 // The link layer's transaction keeps ~140 KB on the stack, inside an event
 // procedure that may itself be deep in a caller's callback.
 constexpr size_t kThreadStack = 8u << 20;
@@ -147,11 +145,8 @@ void table_hide(Connection& c) {
         std::lock_guard lock(table().mu);
         c.walkable = false;
     }
-    // Counted from now, not from the last yield: a walker that was preempted
-    // right after its step still gets the whole grace period.
-    const auto deadline = Clock::now() + kWalkGrace;
     std::unique_lock lock(c.mu);
-    c.claims_done.wait_until(lock, deadline, [&] { return c.claims == 0; });
+    c.claims_done.wait(lock, [&] { return c.claims == 0; });
 }
 
 void table_remove(Connection& c) {

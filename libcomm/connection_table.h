@@ -23,8 +23,8 @@ int table_start(comm_idle_wait_fn idle_wait);
 // Adds c with a fresh id (written to *conn_id before its thread starts) and
 // starts its thread. 0 or -errno.
 int table_add(const ConnPtr& c, int* conn_id);
-// Hides c from walks, then waits until no walk that yielded it can still be
-// using its context (or the grace period of an abandoned walk has passed).
+// Hides c from walks, then waits, without a time bound, until no walk that
+// yielded it can still be using its context.
 void table_hide(Connection& c);
 // Last act of a connection's thread: leaves the table; its thread is joined later.
 void table_remove(Connection& c);

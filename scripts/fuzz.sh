@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 BUILD=${FUZZ_BUILD:-build-fuzz}
 SECONDS_EACH=${FUZZ_SECONDS:-60}
 JOBS=${JOBS:-2}
-TARGETS=${*:-"fuzz_receive fuzz_transaction fuzz_chunks fuzz_printers"}
+TARGETS=${*:-"fuzz_receive fuzz_transaction fuzz_chunks fuzz_printers fuzz_transport"}
 
 FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

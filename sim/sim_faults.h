@@ -36,6 +36,9 @@ struct Faults {
     bool garbage = false;
     // Delay before each answer, in milliseconds.
     uint32_t latency_ms = 0;
+    // The answer to the N-th request from now waits slow_answer_ms more; 0 = none.
+    uint32_t slow_answer_at = 0;
+    uint32_t slow_answer_ms = 0;
     // Writes are paced to the wire time of this line speed (10 bits a byte); 0 = no pacing.
     uint32_t baud = 0;
     // Nothing is sent, neither answers nor live data; requests are still received, recorded

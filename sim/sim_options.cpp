@@ -48,6 +48,7 @@ const char kUsage[] =
     "  --byte-by-byte             write answers one byte per write\n"
     "  --garbage                  send stray bytes before every frame\n"
     "  --latency MS               wait MS milliseconds before every answer\n"
+    "  --slow-answer N:MS         the answer to the N-th request waits MS milliseconds more\n"
     "  --baud N                   pace writes to N baud (10 bits a byte)\n"
     "  --silent                   never answer, send nothing\n"
     "  --hangup-after N           close the connection when its N-th frame arrives (TCP)\n"
@@ -223,6 +224,21 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
         {"--corrupt-header", u32(&f.corrupt_header_next)},
         {"--corrupt-body", u32(&f.corrupt_body_next)},
         {"--latency", u32(&f.latency_ms)},
+        {"--slow-answer",
+         [&f](const std::string& v) {
+             const auto colon = v.find(':');
+             uint64_t n = 0;
+             uint64_t ms = 0;
+             if (colon == std::string::npos ||
+                 !to_u64(v.substr(0, colon), std::numeric_limits<uint32_t>::max(), &n) ||
+                 !to_u64(v.substr(colon + 1), std::numeric_limits<uint32_t>::max(), &ms) ||
+                 n == 0) {
+                 return false;
+             }
+             f.slow_answer_at = static_cast<uint32_t>(n);
+             f.slow_answer_ms = static_cast<uint32_t>(ms);
+             return true;
+         }},
         {"--baud", u32(&f.baud)},
         {"--hangup-after", u32(&f.hangup_after)},
         {"--chaos", [&f](const std::string& v) { return to_chaos(v, &f); }},

@@ -241,6 +241,9 @@ void Simulator::Impl::on_frame(const unsigned char* f, std::size_t n) {
         std::lock_guard<std::mutex> lock(mu);
         const uint64_t since = record(f, n);
         latency = faults.latency_ms;
+        if (faults.slow_answer_at > 0 && --faults.slow_answer_at == 0) {
+            latency += faults.slow_answer_ms;
+        }
         hangup = faults.hangup_after > 0 && conn_frames >= faults.hangup_after &&
                  cfg.link == LinkKind::tcp;
         ChaosKind chaos = ChaosKind::none;

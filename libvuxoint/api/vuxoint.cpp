@@ -9,6 +9,7 @@
 
 #include "comm.h"
 #include "le.h"
+#include "link.h"
 #include "m17_comm.h"
 #include "m20_comm.h"
 #include "m21_comm.h"
@@ -151,8 +152,15 @@ VUXO_API int vuxo_disconnect(int conn_id) {
 }
 
 VUXO_API int vuxo_get_type(int conn_id) {
-    const auto* conn = static_cast<const vuxo_conn*>(MXX_get_user_data(conn_id));
-    return conn == nullptr ? -1 : conn->generation.load(std::memory_order_acquire);
+    // Read inside the lookup: the record is freed in the disconnected event,
+    // which cannot begin while the lookup holds the connection.
+    return vuxo::read_user_data(
+        conn_id,
+        [](const void* user_data) {
+            const auto* conn = static_cast<const vuxo_conn*>(user_data);
+            return conn == nullptr ? -1 : conn->generation.load(std::memory_order_acquire);
+        },
+        -1);
 }
 
 VUXO_API int vuxo_get_serial(int conn_id, char* serial) {

@@ -19,13 +19,24 @@
  *                         example -ECONNRESET for a closed connection)
  * vuxo_strerror() turns any of them into words.
  *
+ *   -107 (-ENOTCONN) the connection closed while the command waited for its
+ *        answer: the command ends at once, whatever attempts were left
+ *
  * Threads: every function runs on the caller's thread; a command blocks for up
- * to its time-out times the connection's attempts. The four callbacks given to
+ * to its time-out times the connection's attempts, and after a command that
+ * got no answer in time, the next one may first wait up to twice that
+ * command's time-out for the late answer to go by (it is never taken for
+ * another request). The four callbacks given to
  * vuxo_connect run on the transport's thread of that connection, one at a time:
  * they must return promptly and must never call a waiting command (or
  * vuxo_connect with a time-out) on their own connection. Commands of one
  * connection must not run concurrently: serialise them; different connections
  * may be used from different threads at once. The library takes no lock.
+ *
+ * Stack: a command needs at most 32 KB of its caller's stack (64 KB threads
+ * are enough for a whole session); M17_write_ext_flash with more than 4,096
+ * data bytes and MXX_send_cmd with a request or an answer capacity above
+ * 4,595 bytes need up to 200 KB.
  *
  * Buffers are always the caller's; sizes below are in bytes. The `wait` flag,
  * the last argument of the command functions: non-zero waits for the

@@ -36,10 +36,26 @@ constexpr int kTypeAnswered = 3;
 constexpr int kLocationSize = 2;
 // The location and the data together must fit the largest request payload.
 constexpr uint32_t kMaxFlashData = vuxo::kMaxRequestPayload - kLocationSize;
+// Writes up to this much data keep to the transaction's small buffers.
+constexpr uint32_t kShortFlashData = 4096;
 
 Command without_answer(Command cmd) {
     cmd.answer_cap = 0;
     return cmd;
+}
+
+// The request is built on the stack in a buffer sized for the data at hand,
+// so a short write does not need the room of the longest.
+template <std::size_t Room>
+[[gnu::noinline]] int write_flash(int conn_id, uint16_t location, const void* data, uint32_t length,
+                                  int wait) {
+    unsigned char request[Room];
+    vuxo::store_le<uint16_t>(request, location);
+    if (length > 0) {
+        std::memcpy(request + kLocationSize, data, length);
+    }
+    return vuxo::send(conn_id, kWriteExtFlash, request, kLocationSize + static_cast<int>(length),
+                      nullptr, wait);
 }
 
 } // namespace
@@ -93,13 +109,10 @@ VUXO_API int M17_write_ext_flash(int conn_id, uint16_t location, const void* dat
     if (length > kMaxFlashData || (data == nullptr && length > 0)) {
         return kInvalid;
     }
-    unsigned char request[kLocationSize + vuxo::kMaxRequestPayload];
-    vuxo::store_le<uint16_t>(request, location);
-    if (length > 0) {
-        std::memcpy(request + kLocationSize, data, length);
+    if (length <= kShortFlashData) {
+        return write_flash<kLocationSize + kShortFlashData>(conn_id, location, data, length, wait);
     }
-    return vuxo::send(conn_id, kWriteExtFlash, request, kLocationSize + static_cast<int>(length),
-                      nullptr, wait);
+    return write_flash<kLocationSize + kMaxFlashData>(conn_id, location, data, length, wait);
 }
 
 VUXO_API int M17_flash_FW(int conn_id, int32_t first, int32_t second, int wait) {

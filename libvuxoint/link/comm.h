@@ -32,9 +32,9 @@
  * is freed) waits until no walk that yielded the connection can still be using
  * the context it got. A thread's walk ends when comm_get_data returns 0, when
  * the thread starts another walk or makes any other comm_* call, when its
- * event procedure returns, or when it exits. A walk abandoned without any of
- * these is waited for only 100 ms from the start of the close: read what it
- * yielded right away.
+ * event procedure returns, or when it exits. The close waits for that without
+ * a time bound, so a thread that abandons a walk must end it (start another
+ * with comm_data_cntr_init) before it blocks or idles, or the close waits too.
  */
 #ifndef VUXO_COMM_H
 #define VUXO_COMM_H

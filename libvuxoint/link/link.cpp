@@ -32,6 +32,10 @@ int load_hook_count(MXX_link* link) {
     return std::atomic_ref(link->hook_count).load(std::memory_order_acquire);
 }
 
+// A walk holds the connection it last yielded, and a close waits for that
+// without a time bound; so a walk left early is ended here (starting another
+// ends it) before the caller moves on, and no close ever waits for a lookup
+// that is over.
 template <typename Visit> void walk_links(Visit&& visit) {
     uint32_t cursor = 0;
     comm_data_cntr_init(&cursor);
@@ -39,6 +43,7 @@ template <typename Visit> void walk_links(Visit&& visit) {
     void* context = nullptr;
     while (comm_get_data(&cursor, &id, &context) != 0) {
         if (!visit(id, static_cast<MXX_link*>(context))) {
+            comm_data_cntr_init(&cursor);
             return;
         }
     }
@@ -72,7 +77,9 @@ void handle_frame(int conn_id, MXX_link* link) {
     }
     const uint16_t id = frame_id(frame);
     dispatch_hooks(conn_id, link, frame, id);
-    comm_fill_rsp_buff(conn_id, id, frame, link->rx.pos);
+    if (link->ledger.pass(id)) {
+        comm_fill_rsp_buff(conn_id, id, frame, link->rx.pos);
+    }
 }
 
 void receive(int conn_id, MXX_link* link, const unsigned char* data, int count) {
@@ -142,15 +149,47 @@ extern "C" int MXX_event_proc(int conn_id, int kind, unsigned char* data, int va
 
 namespace vuxo {
 
-int link_num_try(int conn_id) {
+#ifdef VUXO_TEST_HOOKS
+void (*g_after_lookup)(int conn_id) = nullptr;
+#endif
+
+int read_user_data(int conn_id, int (*read)(const void* user_data), int none) {
+    int result = none;
+    walk_links([&](int id, MXX_link* link) {
+        if (id != conn_id || link == nullptr) {
+            return true;
+        }
+        after_lookup(conn_id);
+        result = read(link->user_data);
+        return false;
+    });
+    return result;
+}
+
+int link_num_try(int conn_id, LedgerVisit visit, void* context) {
     int attempts = 1;
     walk_links([&](int id, MXX_link* link) {
         if (id == conn_id && link != nullptr) {
             attempts = std::atomic_ref(link->num_try).load(std::memory_order_relaxed);
+            visit(link->ledger, attempts, context);
         }
         return true;
     });
     return attempts;
+}
+
+bool with_ledger(int conn_id, LedgerVisit visit, void* context) {
+    bool found = false;
+    walk_links([&](int id, MXX_link* link) {
+        if (id != conn_id || link == nullptr) {
+            return true;
+        }
+        visit(link->ledger, std::atomic_ref(link->num_try).load(std::memory_order_relaxed),
+              context);
+        found = true;
+        return false;
+    });
+    return found;
 }
 
 } // namespace vuxo
@@ -225,6 +264,7 @@ VUXO_API void* MXX_get_user_data(int conn_id) {
     void* user_data = nullptr;
     walk_links([&](int id, MXX_link* link) {
         if (id == conn_id && link != nullptr) {
+            vuxo::after_lookup(conn_id);
             user_data = link->user_data;
             return false;
         }

@@ -3,7 +3,8 @@
  *
  * Results are 32-bit signed. The command transaction answers 0 (success),
  * 1 (the instrument reported a failure), 255 (no answer in time after every
- * attempt) or the transport's write error (negative) unchanged. Management
+ * attempt), -ENOTCONN when the connection closed while it waited (below), or
+ * the transport's write error (negative) unchanged. Management
  * operations answer their own refusals with -1.
  *
  * Threads: every function here runs on the caller's thread. The callbacks given
@@ -11,6 +12,31 @@
  * thread of their connection and must never wait for an answer on that same
  * connection. One connection carries at most one waiting transaction at a time:
  * callers serialise the commands of a connection.
+ *
+ * Late answers. An answer that comes after its request's time-out is never
+ * taken for a later request. The link counts, per connection and answer id,
+ * the requests whose answer has not come: each write of a transaction that
+ * ends without an answer for it, and each request sent without waiting. A
+ * frame with an id that is owed pays one count and goes to no transaction;
+ * while anything is owed, an error or resend message pays one count of any
+ * id, since the instrument sends one of those instead of an answer. Before a
+ * transaction writes, everything owed on its connection must have gone by, or
+ * the connection must have stayed quiet (nothing owed arriving) for twice the
+ * longest time-out among the owed requests, counted from the last debt made or
+ * paid; then the rest is forgotten. Twice, because an instrument slower than
+ * the time-out answers the requests queued at it one latency apart, and that
+ * latency is above the time-out. So a command after one that got no answer
+ * may first wait up to twice that time-out. Within one transaction, any
+ * answer with its id is taken, also the late answer to an earlier attempt (the
+ * same request, so the same answer); the answers to the remaining attempts
+ * are then owed. An answer that comes even later, after the connection stayed quiet
+ * for that long (an instrument more than twice as slow as the time-out), can
+ * still be taken for a later request of the same id.
+ *
+ * Results when the connection closes while a transaction waits: the
+ * transaction ends at once with -ENOTCONN (-107), whatever attempts are left.
+ * Stack: at most about 12 KB for a request and an answer capacity of up to
+ * 4,595 payload bytes each; up to about 140 KB beyond that.
  */
 #ifndef VUXO_MXX_COMM_H
 #define VUXO_MXX_COMM_H
@@ -61,7 +87,10 @@ VUXO_API int MXX_connect(const char* conn_string, int* conn_id, MXX_connected_fn
 VUXO_API int MXX_hook_async_event(int conn_id, uint16_t id, MXX_hook_fn hook);
 /* Attempts per command transaction on this connection; always 0. */
 VUXO_API int MXX_set_cmd_num_try(int conn_id, int num_try);
-/* The user_data given to MXX_connect, or null for an unknown connection. */
+/* The user_data given to MXX_connect, or null for an unknown connection. The
+ * lookup is over when this returns: a record that the disconnected callback
+ * frees may be gone by the time the caller reads it, unless the caller keeps
+ * it alive itself. */
 VUXO_API void* MXX_get_user_data(int conn_id);
 
 /* One exchange: sends `command` with request_len (0..65534) payload bytes and,

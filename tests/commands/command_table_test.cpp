@@ -189,8 +189,14 @@ int seen(const Entry& e, const Call& c) {
 
 class CommandTableTest : public CommandTest {
   protected:
-    // Runs one call with the instrument answering `payload` (or silent).
+    // Runs one call with the instrument answering `payload` (or silent), on a
+    // connection of its own: a silent call leaves its answer owed, and the
+    // next call on the same connection would first wait for it.
     int run(const Entry& e, Call& c, std::optional<Bytes> payload) {
+        fake::disconnect(id);
+        EXPECT_EQ(MXX_connect("fake", &id, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+                  0);
+        c.id = id;
         fake::state().writes.clear();
         fake::state().wait_timeouts.clear();
         answer = std::move(payload);

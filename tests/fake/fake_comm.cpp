@@ -201,15 +201,21 @@ int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame, int len)
 int comm_wait_response(int conn_id, int* count1, int* count2, int* count3, int timeout_ms) {
     state().calls.push_back("comm_wait_response");
     state().wait_timeouts.push_back(timeout_ms);
+    if (state().on_wait) {
+        state().on_wait(conn_id);
+    }
     int* counts[3] = {count1, count2, count3};
     fake::Conn* c = fake::find(conn_id);
+    bool any = false;
     for (int i = 0; i < 3; ++i) {
         *counts[i] = c != nullptr ? c->armed[i].count : 0;
+        any = any || *counts[i] != 0;
         if (c != nullptr) {
             c->armed[i].count = 0;
         }
     }
-    return 0;
+    // Nothing captured is a time-out, as with the real transport.
+    return any ? 0 : -110;
 }
 
 int comm_data_cntr_init(uint32_t* cursor) {

@@ -59,6 +59,9 @@ struct State {
     comm_idle_wait_fn idle_wait = nullptr;
     // Called by comm_write after recording it: the instrument's turn to answer.
     std::function<void(int conn_id, const Bytes& request)> on_write;
+    // Called by comm_wait_response before it reads the buffers: what the
+    // instrument sends while the caller waits.
+    std::function<void(int conn_id)> on_wait;
 };
 
 State& state();

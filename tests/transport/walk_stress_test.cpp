@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -145,13 +146,25 @@ TEST(WalkStress, WalksNeverYieldAFreedContext) {
     g_freed = nullptr;
 }
 
-// Through the link layer: the caller's record is freed in the disconnected
-// callback, and lookups read it right after MXX_get_user_data, as the public
-// API reads its connection record.
+// Through the link layer: the caller's record dies in the disconnected
+// callback. MXX_get_user_data's lookup is over when it returns, so a record
+// may die right after; what it must never yield is a record that died before
+// the lookup began. Dead records are kept until the test ends, so reading one
+// is safe here and tells when it died.
+struct Graveyard {
+    std::mutex mu;
+    std::vector<std::unique_ptr<Record>> dead;
+    std::atomic<int> deaths{0};
+};
+Graveyard* g_graveyard = nullptr;
+
 int free_user_record(int, MXX_link*, void* user_data, int) {
     auto* record = static_cast<Record*>(user_data);
-    record->alive = 0;
-    delete record;
+    {
+        std::lock_guard lock(g_graveyard->mu);
+        g_graveyard->dead.emplace_back(record);
+    }
+    record->alive = g_graveyard->deaths.fetch_add(1) + 1; // the death's number, never kAlive
     g_freed->one();
     return 0;
 }
@@ -162,8 +175,10 @@ int lookup_read() {
     const int newest = g_last_id.load();
     int bad = 0;
     for (int id = newest - 4; id <= newest; ++id) {
+        const int deaths_before = g_graveyard->deaths.load();
         if (auto* record = static_cast<Record*>(MXX_get_user_data(id))) {
-            bad += record->alive == kAlive ? 0 : 1;
+            const int alive = record->alive;
+            bad += alive != kAlive && alive <= deaths_before ? 1 : 0;
         }
     }
     return bad;
@@ -172,6 +187,8 @@ int lookup_read() {
 TEST(WalkStress, LookupsThroughTheLinkLayerNeverReadAFreedRecord) {
     Freed freed;
     g_freed = &freed;
+    Graveyard graveyard;
+    g_graveyard = &graveyard;
     ASSERT_EQ(MXX_init(nullptr, 0, 0), 0);
     {
         // Whole walks see the link layer's contexts here: only walk them.
@@ -202,6 +219,7 @@ TEST(WalkStress, LookupsThroughTheLinkLayerNeverReadAFreedRecord) {
     }
     EXPECT_EQ(MXX_shut(), 0);
     g_freed = nullptr;
+    g_graveyard = nullptr;
 }
 
 } // namespace
