@@ -1,6 +1,7 @@
 #include "connect.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -17,6 +18,27 @@ constexpr int kConnectTimeoutMs = 5000;
 constexpr int kUsbListCapacity = 32;
 
 using ConnBuffer = std::array<char, VUXO_CONN_STRING_SIZE>;
+
+// The transport's error of the last failed connection attempt. The connect
+// call folds every failure into one code; this says what the link reported
+// (refused, no such device). A global: callbacks of a connection that failed
+// to come up may arrive after the call returned.
+std::atomic<int> g_link_error{0};
+
+int on_conn_error(int, MXX_link*, void*, int value) {
+    g_link_error.store(value);
+    return 0;
+}
+
+// "connection refused (errno 111)" when the link reported one, else the code's words.
+std::string connect_failure(int rc) {
+    const int value = g_link_error.load();
+    if (value != 0) {
+        return std::string(std::strerror(value < 0 ? -value : value)) + " (errno " +
+               std::to_string(value < 0 ? -value : value) + ")";
+    }
+    return "no instrument detected, " + result_text(rc);
+}
 
 std::vector<std::string> list_usb() {
     std::vector<char> list(static_cast<std::size_t>(kUsbListCapacity) * VUXO_CONN_STRING_SIZE, 0);
@@ -123,8 +145,9 @@ bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error) 
     for (const std::string& conn : candidates) {
         out->conn_string = conn;
         int conn_id = -1;
-        rc = vuxo_connect(conn.c_str(), &conn_id, kConnectTimeoutMs, nullptr, nullptr, nullptr,
-                          nullptr, nullptr);
+        g_link_error.store(0);
+        rc = vuxo_connect(conn.c_str(), &conn_id, kConnectTimeoutMs, nullptr, on_conn_error,
+                          nullptr, nullptr, nullptr);
         if (rc == 0) {
             out->conn_id = conn_id;
             break;
@@ -135,7 +158,7 @@ bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error) 
     }
     const std::string who = describe(spec, out->conn_string);
     if (out->conn_id < 0) {
-        *error = who + ": connect: no instrument detected, " + result_text(rc);
+        *error = who + ": connect: " + connect_failure(rc);
         return false;
     }
     out->generation = vuxo_get_type(out->conn_id);

@@ -8,7 +8,9 @@ namespace {
 
 // Version 1. Times are ISO 8601 text: taken_at as the instrument stores it (its
 // own clock, no time zone), the others UTC. Columns a generation does not
-// have are NULL. The triggers keep what was downloaded: a slot refilled after
+// have are NULL. An instrument's last_sync is the last sync that stored a
+// measurement of it (or found new firmware): a sync that finds nothing new
+// writes nothing. The triggers keep what was downloaded: a slot refilled after
 // the log was cleared is a new (slot, key) row, never a changed one.
 constexpr const char* kSchemaV1 = R"sql(
 CREATE TABLE instruments (
@@ -78,28 +80,47 @@ int64_t current_schema_version() {
     return kMigrations[std::size(kMigrations) - 1].to_version;
 }
 
-bool migrate(sqlite3* db, std::span<const Migration> steps, std::string* error) {
+namespace {
+
+// The file's application id and schema version; false when its header cannot be read.
+bool read_header(sqlite3* db, std::span<const Migration> steps, int64_t* version,
+                 std::string* error) {
     int rc = SQLITE_OK;
-    // Reading the header first: a file that is not a database fails here,
-    // before anything is written.
+    // A file that is not a database fails here, before anything is written.
     const int64_t app_id = query_int(db, "PRAGMA application_id", 0, &rc);
-    const int64_t version = rc == SQLITE_OK ? query_int(db, "PRAGMA user_version", 0, &rc) : 0;
+    *version = rc == SQLITE_OK ? query_int(db, "PRAGMA user_version", 0, &rc) : 0;
     const int64_t objects =
         rc == SQLITE_OK ? query_int(db, "SELECT count(*) FROM sqlite_schema", 0, &rc) : 0;
     if (rc != SQLITE_OK) {
         *error = sqlite3_errmsg(db);
         return false;
     }
-    if (app_id != kVuxointAppId && (app_id != 0 || version != 0 || objects != 0)) {
+    if (app_id != kVuxointAppId && (app_id != 0 || *version != 0 || objects != 0)) {
         *error = "not a vuxoint database (another program's file)";
         return false;
     }
     const int64_t latest = steps.empty() ? 0 : steps.back().to_version;
-    if (version > latest) {
-        *error = "written by a newer vuxoint (schema version " + std::to_string(version) +
+    if (*version > latest) {
+        *error = "written by a newer vuxoint (schema version " + std::to_string(*version) +
                  ", this one knows up to " + std::to_string(latest) + ")";
         return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool check_file(sqlite3* db, std::span<const Migration> steps, std::string* error) {
+    int64_t version = 0;
+    return read_header(db, steps, &version, error);
+}
+
+bool migrate(sqlite3* db, std::span<const Migration> steps, std::string* error) {
+    int64_t version = 0;
+    if (!read_header(db, steps, &version, error)) {
+        return false;
+    }
+    const int64_t latest = steps.empty() ? 0 : steps.back().to_version;
     if (version == latest) {
         return true;
     }

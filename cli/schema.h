@@ -29,8 +29,12 @@ struct Migration {
 std::span<const Migration> migrations();
 int64_t current_schema_version();
 
-// Brings db to the last step's version. False with a message in *error and
-// the file unchanged.
+// Reads the file's header only: true when it is ours (or empty) and not newer
+// than the last step. Writes nothing, so it may run before anything else.
+bool check_file(sqlite3* db, std::span<const Migration> steps, std::string* error);
+
+// check_file, then brings db to the last step's version. False with a message
+// in *error and the file unchanged.
 bool migrate(sqlite3* db, std::span<const Migration> steps, std::string* error);
 
 } // namespace vuxocli

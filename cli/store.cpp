@@ -148,15 +148,14 @@ std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::stri
         }
         return store;
     }
-    if (!migrate(db, migrations(), error)) {
-        return nullptr;
-    }
     // WAL: a reader (export) never waits for a sync, and a commit is one append.
     // synchronous NORMAL keeps every commit through a crash or kill of the
     // program; after a power loss the last few may be gone again, and the next
-    // sync fetches them once more.
-    if (!exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error) ||
-        !store->prepare(error)) {
+    // sync fetches them once more. Set before the schema is written (so that
+    // costs no sync to disk either), after the file was found to be ours.
+    if (!check_file(db, migrations(), error) ||
+        !exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error) ||
+        !migrate(db, migrations(), error) || !store->prepare(error)) {
         return nullptr;
     }
     return store;
@@ -174,6 +173,25 @@ bool Store::prepare(std::string* error) {
     insert_value_ = Statement(db_, kInsertValue);
     has_ = Statement(db_, kHas);
     return insert_measurement_.ok() && insert_value_.ok() && has_.ok() ? true : failed(db_, error);
+}
+
+bool Store::find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
+                            std::string* error) {
+    Statement st(db_, "SELECT id, firmware FROM instruments WHERE serial = ?1");
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    st.bind(1, std::string_view(serial));
+    const int rc = st.step();
+    if (rc == SQLITE_ROW) {
+        *id = sqlite3_column_int64(st.get(), 0);
+        *firmware = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1));
+        return true;
+    }
+    if (rc != SQLITE_DONE) {
+        failed(db_, error);
+    }
+    return false;
 }
 
 bool Store::note_sync(const InstrumentInfo& info, int64_t* id, std::string* error) {

@@ -51,8 +51,11 @@ class Store {
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Records the instrument (first sync now) or updates its firmware and last
-    // sync; *id receives its row id.
+    // The instrument's row, when it has one: *id and its recorded *firmware.
+    bool find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
+                         std::string* error);
+    // Records the instrument (first and last sync now) or updates its firmware
+    // and last sync; *id receives its row id.
     bool note_sync(const InstrumentInfo& info, int64_t* id, std::string* error);
 
     bool has(int64_t instrument_id, int32_t slot, uint32_t key, std::string* error);

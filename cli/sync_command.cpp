@@ -39,6 +39,10 @@ void catch_interrupts() {
 
 struct Run {
     Store* store = nullptr;
+    InstrumentInfo info;
+    // The instrument's row is written with the first record stored, so that a
+    // sync that finds nothing new writes nothing at all.
+    bool noted = false;
     int64_t instrument_id = 0;
     std::string who; // the connection, for messages
     Progress* progress = nullptr;
@@ -55,6 +59,12 @@ std::string record_name(int32_t slot, uint32_t key) {
 int on_record(const vuxod_record* record, void* user) {
     Run& run = *static_cast<Run*>(user);
     std::string error;
+    if (!run.noted && !run.store->note_sync(run.info, &run.instrument_id, &error)) {
+        run.db_error = error;
+        run.db_error_slot = record->slot;
+        return 1;
+    }
+    run.noted = true;
     switch (run.store->put(run.instrument_id, *record, &error)) {
     case PutResult::stored:
         ++run.stored;
@@ -168,8 +178,10 @@ int run_sync(const SyncOptions& opt) {
     }
     std::vector<vuxod_slot_key> held;
     int64_t instrument_id = 0;
-    if (!store->held(inst.serial, &held, &error) ||
-        !store->note_sync({inst.serial, inst.generation, inst.firmware}, &instrument_id, &error)) {
+    std::string firmware;
+    error.clear();
+    const bool known = store->find_instrument(inst.serial, &instrument_id, &firmware, &error);
+    if (!error.empty() || !store->held(inst.serial, &held, &error)) {
         std::fprintf(stderr, "vuxoint: database %s: read what is held: %s\n", opt.db.c_str(),
                      error.c_str());
         close_instrument(inst);
@@ -180,6 +192,7 @@ int run_sync(const SyncOptions& opt) {
     Progress progress(stderr, isatty(STDERR_FILENO) == 1);
     Run run;
     run.store = store.get();
+    run.info = {inst.serial, inst.generation, inst.firmware};
     run.instrument_id = instrument_id;
     run.who = who;
     run.progress = &progress;
@@ -200,7 +213,14 @@ int run_sync(const SyncOptions& opt) {
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 
-    if (!run.db_error.empty()) {
+    // A new instrument, or one with new firmware, is recorded even when it
+    // brought no new measurement.
+    if (run.db_error.empty() && !run.noted && (!known || firmware != inst.firmware) &&
+        !store->note_sync(run.info, &instrument_id, &error)) {
+        std::fprintf(stderr, "vuxoint: database %s: record the instrument: %s\n", opt.db.c_str(),
+                     error.c_str());
+        run.db_error = error;
+    } else if (!run.db_error.empty()) {
         std::fprintf(stderr, "vuxoint: database %s: store the record of slot %d: %s\n",
                      opt.db.c_str(), run.db_error_slot, run.db_error.c_str());
     } else if (rc != VUXOD_OK && report.step != VUXOD_STEP_RECORD &&
@@ -215,6 +235,12 @@ int run_sync(const SyncOptions& opt) {
         // reported record by record.
         std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
                      record_name(report.slot, report.key).c_str(), result_text(rc).c_str());
+    }
+    if (g_signal.load() != 0) {
+        std::fprintf(stderr,
+                     "vuxoint: %s: interrupted; what was stored is kept, the next sync "
+                     "fetches the rest\n",
+                     who.c_str());
     }
     print_summary(opt, inst, run, report);
     if (!run.db_error.empty()) {

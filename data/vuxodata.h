@@ -46,8 +46,7 @@
  * Memory: buffers and structs are the caller's. Only vuxod_read_log allocates: its
  * working copy of the entry list and the download order (12 bytes an entry, at
  * most 128,000 entries, so at most 1.5 MiB) and one vuxod_measurement, freed
- * before it returns. Nothing here
- * prints, logs or raises an exception.
+ * before it returns. Nothing here prints, logs or raises an exception.
  *
  * Sizes are in bytes. All numbers in the instrument's data are little-endian; the
  * layer decodes them whatever the host's byte order.

@@ -3,6 +3,8 @@
 # when any is missing. As root it runs apt-get; otherwise it prints the line to run.
 set -eu
 PACKAGES="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
+# vuxoint (the user tool): its database, command line and JSON; python3 reads its exports back in the tests.
+PACKAGES="$PACKAGES libsqlite3-dev libcli11-dev nlohmann-json3-dev python3"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then

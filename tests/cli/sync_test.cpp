@@ -206,11 +206,11 @@ TEST_F(SyncTest, KilledMidwayThenCompleted) {
 // connection, the step and the result in words; the rest is stored, and a later
 // sync fetches the missing ones.
 TEST_F(SyncTest, ChaosReportsFailuresAndKeepsTheRest) {
-    start(sim_config(Generation::v2, vuxo::sim::DataSet::big, 24));
+    start(sim_config(Generation::v2, vuxo::sim::DataSet::big, 12));
     vuxo::sim::Faults chaos;
     chaos.chaos = true;
-    chaos.chaos_seed = 11;
-    chaos.chaos_rate = 0.3;
+    chaos.chaos_seed = 3;
+    chaos.chaos_rate = 0.2;
     tool::Result r;
     std::thread run([&] { r = sync(); });
     const bool listed = sim->wait_for_count(kV2ReadFile, 1, std::chrono::seconds(20));
@@ -220,7 +220,11 @@ TEST_F(SyncTest, ChaosReportsFailuresAndKeepsTheRest) {
     ASSERT_EQ(r.exit_status, 1) << r.out << r.err;
     EXPECT_NE(r.err.find(conn() + " (NET:127.0.0.1:"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(": fetching the record of slot "), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("no answer"), std::string::npos) << r.err;
+    // The result in words, then its code.
+    EXPECT_TRUE(r.err.find("no answer from the instrument (255)\n") != std::string::npos ||
+                r.err.find("the instrument reported a failure (1)\n") != std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.out.find(" 0 failed"), std::string::npos) << r.out;
     const Held partial = read_db(db);
     expect_subset_identical(partial);
     EXPECT_GT(partial.raw.size(), 0u);
@@ -277,6 +281,38 @@ TEST_F(SyncTest, UnusableDatabaseIsLeftAlone) {
         EXPECT_EQ(read_file(db), before);
         EXPECT_FALSE(fs::exists(dir / "vuxoint.db-wal"));
         EXPECT_EQ(sim->connections(), connections);
+    }
+}
+
+// The documented exit statuses a script relies on, and the message beside each.
+TEST_F(SyncTest, ExitStatuses) {
+    // A port nothing listens on: bound, then closed again.
+    vuxo::sim::Config cfg;
+    start(cfg);
+    const std::string closed = conn();
+    sim->stop();
+    sim.reset();
+    const std::string bin = VUXOCLI_BIN;
+    const std::string dbs = db.string();
+    struct Case {
+        std::vector<std::string> argv;
+        int status;
+        const char* err;
+    };
+    const std::vector<Case> cases = {
+        {{bin, "--version"}, 0, ""},
+        {{bin}, 2, "subcommand"},
+        {{bin, "sync"}, 2, "CONN"},
+        {{bin, "sync", "tcp://127.0.0.1", "--db", dbs}, 2, "HOST:PORT"},
+        {{bin, "sync", closed, "--db", dbs, "--bogus"}, 2, "--bogus"},
+        {{bin, "export", "--db", dbs, "--since", "June"}, 2, "--since"},
+        {{bin, "sync", closed, "--db", dbs}, 3, ": connect: Connection refused"},
+        {{bin, "export", "--db", (dir / "none.db").string()}, 4, "no such file"},
+    };
+    for (const Case& c : cases) {
+        const tool::Result r = tool::run(c.argv);
+        EXPECT_EQ(r.exit_status, c.status) << c.argv.back() << ": " << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
 }
 

@@ -1,0 +1,20 @@
+# Fails when the shared library defines a dynamic symbol outside its own prefix: the
+# layer must not leak its helpers or the standard library's template instances.
+#   cmake -DLIB=<file> -DPREFIX=vuxod_ -P exports_check.cmake
+execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIB}")
+endif()
+string(REPLACE "\n" ";" lines "${out}")
+set(found 0)
+foreach(line ${lines})
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  if(name MATCHES "^${PREFIX}")
+    math(EXPR found "${found} + 1")
+  elseif(NOT name STREQUAL "")
+    message(FATAL_ERROR "${LIB} exports ${name}")
+  endif()
+endforeach()
+if(found EQUAL 0)
+  message(FATAL_ERROR "${LIB} exports nothing with the prefix ${PREFIX}")
+endif()
