@@ -134,7 +134,8 @@ std::string time_series(const ReportData& data, int* skipped) {
         f.y_label[0] = what;
         f.flagged_label = any_note[g] ? "note attached" : "";
         f.attributes = "class=\"series\" data-instrument=\"" + escape(instrument) + "\"";
-        f.width = 960;
+        f.width = 600;
+        f.height = 280;
         f.traces.push_back(std::move(trace));
         chart::Drawn d = [&] {
             chart::Drawn first = chart::draw(f);
