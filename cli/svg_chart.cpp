@@ -314,20 +314,169 @@ struct Extent {
     }
 };
 
+// Where everything goes: the frame, the inset area the axes map onto, the axes.
+struct Layout {
+    double left = 0, right = 0, top = 44, bottom = 0; // the frame
+    double x0 = 0, x1 = 0, y0 = 0, y1 = 0;            // lo and hi of each axis
+    Axis x;
+    Axis y[2];
+    bool used[2] = {false, false};   // an axis some trace is on
+    bool filled[2] = {false, false}; // and it has a finite point
+};
+
+int axis_of(const Trace& t) {
+    return t.axis == 1 ? 1 : 0;
+}
+
 std::string text_at(double x, double y, std::string_view anchor, std::string_view text,
                     std::string_view extra = "") {
     return "<text x=\"" + px(x) + "\" y=\"" + px(y) + "\" text-anchor=\"" + std::string(anchor) +
            "\"" + std::string(extra) + ">" + escape(text) + "</text>";
 }
 
+std::string range_text(const Axis& a) {
+    return fmt("%.17g", a.lo) + " " + fmt("%.17g", a.hi);
+}
+
 // With two value axes each is titled in the colour of its first trace.
 std::string axis_color(const Figure& f, int k) {
     for (const Trace& t : f.traces) {
-        if ((t.axis == 1 ? 1 : 0) == k) {
+        if (axis_of(t) == k) {
             return t.color;
         }
     }
     return "#000";
+}
+
+Layout lay_out(const Figure& f, const Extent& ex, const Extent (&ey)[2]) {
+    Layout l;
+    l.bottom = f.height - (f.note.empty() ? 36 : 50);
+    double margin[2] = {16, 16};
+    for (const Trace& t : f.traces) {
+        l.used[axis_of(t)] = true;
+    }
+    for (int k = 0; k < 2; ++k) {
+        l.filled[k] = l.used[k] && ey[k].any();
+        if (!l.used[k]) {
+            continue;
+        }
+        if (l.filled[k]) {
+            l.y[k] = value_axis(ey[k].lo, ey[k].hi, l.bottom - l.top - 2 * kInset, true,
+                                Scale::automatic);
+        }
+        double widest = 0;
+        for (const std::string& label : l.y[k].labels) {
+            widest = std::max(widest, label_width(label));
+        }
+        margin[k] = widest + 26; // the labels, and the axis title outside them
+    }
+    l.left = std::max(40.0, margin[0]);
+    l.right = f.width - margin[1];
+    for (int pass = 0; pass < 3 && ex.any(); ++pass) {
+        const double length = l.right - l.left - 2 * kInset;
+        l.x = f.x_time ? time_axis(ex.lo, ex.hi, length)
+                       : value_axis(ex.lo, ex.hi, length, false, f.x_scale);
+        // The end ticks' labels are centred on them: make room where one would pass the edge.
+        const double over = l.right - kInset + label_width(l.x.labels.back()) / 2 - (f.width - 2);
+        const double under = label_width(l.x.labels.front()) / 2 - (l.left + kInset) + 2;
+        if (over <= 0 && under <= 0) {
+            break;
+        }
+        l.right -= std::max(over, 0.0);
+        l.left += std::max(under, 0.0);
+    }
+    // Points keep clear of the frame by kInset, so one at the end of a range stays whole.
+    l.x0 = l.left + kInset;
+    l.x1 = l.right - kInset;
+    l.y0 = l.bottom - kInset;
+    l.y1 = l.top + kInset;
+    return l;
+}
+
+std::string legend(const Figure& f, double x) {
+    std::string s;
+    for (const Trace& t : f.traces) {
+        s += "<path d=\"M" + px(x) + " 31h14\" stroke=\"" + t.color + "\" stroke-width=\"3\"/>";
+        s += text_at(x + 18, 35, "start", t.label);
+        x += 30 + label_width(t.label);
+    }
+    if (!f.flagged_label.empty()) {
+        s += "<circle cx=\"" + px(x + 5) + "\" cy=\"31\" r=\"4.5\" fill=\"none\" stroke=\"" +
+             kRing + "\" stroke-width=\"1.5\"/>";
+        s += text_at(x + 14, 35, "start", f.flagged_label);
+    }
+    return s;
+}
+
+std::string grid_and_labels(const Layout& l) {
+    std::string s;
+    for (std::size_t i = 0; i < l.x.ticks.size(); ++i) {
+        const double x = place(l.x, l.x.ticks[i], l.x0, l.x1);
+        s += "<path d=\"M" + px(x) + " " + px(l.top) + "V" + px(l.bottom) + "\" stroke=\"#eee\"/>";
+        s += text_at(x, l.bottom + 14, "middle", l.x.labels[i]);
+    }
+    for (int k = 0; k < 2; ++k) {
+        if (!l.filled[k]) {
+            continue;
+        }
+        const Axis& a = l.y[k];
+        for (std::size_t i = 0; i < a.ticks.size(); ++i) {
+            const double y = place(a, a.ticks[i], l.y0, l.y1);
+            if (k == 0) {
+                s += "<path d=\"M" + px(l.left) + " " + px(y) + "H" + px(l.right) +
+                     "\" stroke=\"#eee\"/>";
+            }
+            s += text_at(k == 0 ? l.left - 5 : l.right + 5, y + 4, k == 0 ? "end" : "start",
+                         a.labels[i]);
+        }
+    }
+    return s;
+}
+
+// The trace's line (broken where a value is missing), its dots as one path of
+// zero-length round-capped moves, and the rings of its flagged points.
+std::string trace_paths(const Trace& t, std::size_t n, const Layout& l) {
+    const Axis& ay = l.y[axis_of(t)];
+    std::string dots;
+    std::string line;
+    std::string rings;
+    int run = 0; // finite points since the last gap
+    for (std::size_t i = 0; i < t.x.size() && i < t.y.size(); ++i) {
+        if (!std::isfinite(t.x[i]) || !std::isfinite(t.y[i])) {
+            run = 0;
+            continue;
+        }
+        const std::string at =
+            px(place(l.x, t.x[i], l.x0, l.x1)) + " " + px(place(ay, t.y[i], l.y0, l.y1));
+        dots += "M" + at + "h0";
+        line += (run++ == 0 ? "M" : "L") + at;
+        if (i < t.flagged.size() && t.flagged[i] != 0) {
+            rings += "M" + at + "h0";
+        }
+    }
+    // Dense points get smaller dots, so a long profile stays a line of points.
+    const double size = std::clamp(
+        (l.x1 - l.x0) / static_cast<double>(std::max<std::size_t>(t.x.size(), 1)), 2.0, 4.0);
+    const auto round_path = [](const std::string& d, const char* color, double width,
+                               const std::string& more = "") {
+        return "<path" + more + " d=\"" + d + "\" stroke=\"" + color + "\" stroke-width=\"" +
+               px(width) + "\" stroke-linecap=\"round\"/>";
+    };
+    std::string s;
+    if (t.line && line.find('L') != std::string::npos) {
+        s += "<path d=\"" + line + "\" fill=\"none\" stroke=\"" + t.color +
+             "\" stroke-width=\"1\" stroke-opacity=\"0.6\"/>";
+    }
+    s += round_path(dots, t.color.c_str(), size,
+                    " class=\"dots\" data-trace=\"" + std::to_string(n) + "\"");
+    if (!rings.empty()) {
+        // A wide dot in the ring colour, a white one inside it, the point on
+        // top: a ring whatever lies under it.
+        s += round_path(rings, kRing, 2.2 * size + 1);
+        s += round_path(rings, "#fff", 1.2 * size + 0.5);
+        s += round_path(rings, t.color.c_str(), size);
+    }
+    return s;
 }
 
 } // namespace
@@ -337,56 +486,18 @@ Drawn draw(const Figure& f) {
     // What each axis must hold: the finite points only.
     Extent ex;
     Extent ey[2];
-    bool used[2] = {false, false};
     for (const Trace& t : f.traces) {
-        const int ax = t.axis == 1 ? 1 : 0;
-        used[ax] = true;
         for (std::size_t i = 0; i < t.x.size() && i < t.y.size(); ++i) {
             if (std::isfinite(t.x[i]) && std::isfinite(t.y[i])) {
                 ex.add(t.x[i]);
-                ey[ax].add(t.y[i]);
+                ey[axis_of(t)].add(t.y[i]);
                 ++out.points;
             } else {
                 ++out.skipped;
             }
         }
     }
-    const double top = 44;
-    const double bottom = f.height - (f.note.empty() ? 36 : 50);
-    Axis ay[2];
-    double margin[2] = {16, 16};
-    for (int k = 0; k < 2; ++k) {
-        if (!used[k]) {
-            continue;
-        }
-        ay[k] = ey[k].any() ? value_axis(ey[k].lo, ey[k].hi, bottom - top - 2 * kInset, true,
-                                         Scale::automatic)
-                            : Axis{};
-        double widest = 0;
-        for (const std::string& l : ay[k].labels) {
-            widest = std::max(widest, label_width(l));
-        }
-        margin[k] = widest + 26;
-    }
-    const double left = std::max(40.0, margin[0]);
-    double right = f.width - margin[1];
-    // Points keep clear of the frame by kInset, so one at the end of a range stays whole.
-    Axis ax;
-    for (int pass = 0; pass < 3 && ex.any(); ++pass) {
-        const double length = right - left - 2 * kInset;
-        ax = f.x_time ? time_axis(ex.lo, ex.hi, length)
-                      : value_axis(ex.lo, ex.hi, length, false, f.x_scale);
-        // The last tick's label is centred on it: make room when it would pass the edge.
-        const double over = right - kInset + label_width(ax.labels.back()) / 2 - (f.width - 2);
-        if (over <= 0) {
-            break;
-        }
-        right -= over;
-    }
-    const double x0 = left + kInset;
-    const double x1 = right - kInset;
-    const double y0 = bottom - kInset;
-    const double y1 = top + kInset;
+    const Layout l = lay_out(f, ex, ey);
 
     std::string& s = out.svg;
     s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + px(f.width) + "\" height=\"" +
@@ -395,110 +506,39 @@ Drawn draw(const Figure& f) {
         ">";
     s += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>";
     s += text_at(8, 17, "start", f.title, " font-size=\"13\" font-weight=\"bold\"");
-    // Legend: one entry per trace, then the ring.
-    double lx = left;
-    for (const Trace& t : f.traces) {
-        s += "<path d=\"M" + px(lx) + " 31h14\" stroke=\"" + t.color + "\" stroke-width=\"3\"/>";
-        s += text_at(lx + 18, 35, "start", t.label);
-        lx += 30 + label_width(t.label);
-    }
-    if (!f.flagged_label.empty()) {
-        s += "<circle cx=\"" + px(lx + 5) + "\" cy=\"31\" r=\"4.5\" fill=\"none\" stroke=\"" +
-             kRing + "\" stroke-width=\"1.5\"/>";
-        s += text_at(lx + 14, 35, "start", f.flagged_label);
-    }
-
-    s += "<g class=\"plot\" data-box=\"" + px(left) + " " + px(top) + " " + px(right) + " " +
-         px(bottom) + "\" data-x=\"" + fmt("%.17g", ax.lo) + " " + fmt("%.17g", ax.hi) + "\"";
+    s += legend(f, l.left);
+    s += "<g class=\"plot\" data-box=\"" + px(l.left) + " " + px(l.top) + " " + px(l.right) + " " +
+         px(l.bottom) + "\" data-x=\"" + range_text(l.x) + "\"";
     for (int k = 0; k < 2; ++k) {
-        if (used[k]) {
-            s += " data-y" + std::to_string(k) + "=\"" + fmt("%.17g", ay[k].lo) + " " +
-                 fmt("%.17g", ay[k].hi) + "\"";
+        if (l.used[k]) {
+            s += " data-y" + std::to_string(k) + "=\"" + range_text(l.y[k]) + "\"";
         }
     }
     s += ">";
-    s += "<rect x=\"" + px(left) + "\" y=\"" + px(top) + "\" width=\"" + px(right - left) +
-         "\" height=\"" + px(bottom - top) + "\" fill=\"none\" stroke=\"#999\"/>";
+    s += "<rect x=\"" + px(l.left) + "\" y=\"" + px(l.top) + "\" width=\"" + px(l.right - l.left) +
+         "\" height=\"" + px(l.bottom - l.top) + "\" fill=\"none\" stroke=\"#999\"/>";
     if (out.points == 0) {
-        s += text_at((left + right) / 2, (top + bottom) / 2, "middle",
+        s += text_at((l.left + l.right) / 2, (l.top + l.bottom) / 2, "middle",
                      out.skipped > 0 ? "no finite values" : "no values", " fill=\"#666\"");
     } else {
-        for (std::size_t i = 0; i < ax.ticks.size(); ++i) {
-            const double x = place(ax, ax.ticks[i], x0, x1);
-            s += "<path d=\"M" + px(x) + " " + px(top) + "V" + px(bottom) + "\" stroke=\"#eee\"/>";
-            s += text_at(x, bottom + 14, "middle", ax.labels[i]);
-        }
-        for (int k = 0; k < 2; ++k) {
-            if (!used[k] || !ey[k].any()) {
-                continue;
-            }
-            const Axis& a = ay[k];
-            for (std::size_t i = 0; i < a.ticks.size(); ++i) {
-                const double y = place(a, a.ticks[i], y0, y1);
-                if (k == 0) {
-                    s += "<path d=\"M" + px(left) + " " + px(y) + "H" + px(right) +
-                         "\" stroke=\"#eee\"/>";
-                }
-                s += text_at(k == 0 ? left - 5 : right + 5, y + 4, k == 0 ? "end" : "start",
-                             a.labels[i]);
-            }
-        }
+        s += grid_and_labels(l);
     }
     for (std::size_t n = 0; n < f.traces.size(); ++n) {
-        const Trace& t = f.traces[n];
-        const int k = t.axis == 1 ? 1 : 0;
-        std::string dots;
-        std::string line;
-        std::string rings;
-        int run = 0; // finite points since the last gap
-        // Dense points get smaller dots, so a profile stays a line of points.
-        const double size = std::clamp(
-            (x1 - x0) / static_cast<double>(std::max<std::size_t>(t.x.size(), 1)), 2.0, 4.0);
-        const std::string dot = px(size);
-        for (std::size_t i = 0; i < t.x.size() && i < t.y.size(); ++i) {
-            if (!std::isfinite(t.x[i]) || !std::isfinite(t.y[i])) {
-                run = 0; // the line breaks where a value is missing
-                continue;
-            }
-            const std::string at =
-                px(place(ax, t.x[i], x0, x1)) + " " + px(place(ay[k], t.y[i], y0, y1));
-            dots += "M" + at + "h0";
-            line += (run++ == 0 ? "M" : "L") + at;
-            if (i < t.flagged.size() && t.flagged[i] != 0) {
-                rings += "M" + at + "h0";
-            }
-        }
-        if (t.line && line.find('L') != std::string::npos) {
-            s += "<path d=\"" + line + "\" fill=\"none\" stroke=\"" + t.color +
-                 "\" stroke-width=\"1\" stroke-opacity=\"0.6\"/>";
-        }
-        s += "<path class=\"dots\" data-trace=\"" + std::to_string(n) + "\" d=\"" + dots +
-             "\" stroke=\"" + t.color + "\" stroke-width=\"" + dot +
-             "\" stroke-linecap=\"round\"/>";
-        if (!rings.empty()) {
-            // A ring is a round dot drawn wide in the ring colour with a white
-            // one inside it, so it stays a ring whatever lies under it.
-            s += "<path d=\"" + rings + "\" stroke=\"" + kRing + "\" stroke-width=\"" +
-                 px(2.2 * size + 1) + "\" stroke-linecap=\"round\"/>";
-            s += "<path d=\"" + rings + "\" stroke=\"#fff\" stroke-width=\"" +
-                 px(1.2 * size + 0.5) + "\" stroke-linecap=\"round\"/>";
-            s += "<path d=\"" + rings + "\" stroke=\"" + t.color + "\" stroke-width=\"" + dot +
-                 "\" stroke-linecap=\"round\"/>";
-        }
+        s += trace_paths(f.traces[n], n, l);
     }
     s += "</g>";
     if (!f.x_label.empty()) {
-        s += text_at((left + right) / 2, bottom + 30, "middle", f.x_label);
+        s += text_at((l.left + l.right) / 2, l.bottom + 30, "middle", f.x_label);
     }
     for (int k = 0; k < 2; ++k) {
-        if (used[k] && !f.y_label[k].empty()) {
+        if (l.used[k] && !f.y_label[k].empty()) {
             // Both titles read from the plot outwards: the left one upwards, the right downwards.
             const double x = k == 0 ? 12 : f.width - 12;
-            const double y = (top + bottom) / 2;
+            const double y = (l.top + l.bottom) / 2;
             s += text_at(x, y, "middle", f.y_label[k],
                          " transform=\"rotate(" + std::string(k == 0 ? "-90 " : "90 ") + px(x) +
                              " " + px(y) + ")\"" +
-                             (used[0] && used[1] ? " fill=\"" + axis_color(f, k) + "\"" : ""));
+                             (l.used[0] && l.used[1] ? " fill=\"" + axis_color(f, k) + "\"" : ""));
         }
     }
     if (!f.note.empty()) {
