@@ -11,6 +11,7 @@
 #include "export_command.h"
 #include "report_data.h"
 #include "report_page.h"
+#include "report_png.h"
 #include "store.h"
 
 namespace vuxocli {
@@ -47,19 +48,30 @@ CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
     sub->add_option("--instrument", opt->instrument, "Only the instrument with this serial number");
     sub->add_option("--since", opt->since,
                     "Only measurements taken on or after DATE (YYYY-MM-DD[THH:MM[:SS]])");
-    sub->add_option("-o,--output", opt->output, "The HTML file to write")->required();
-    sub->footer("The page needs nothing but a browser: figures are inline SVG, no script, nothing\n"
-                "loaded. It shows the instruments, the period and the counts; the single\n"
-                "measurements against the time taken (one chart per instrument, quantity and\n"
-                "units; notes ringed); one profile per scan (value against index, marked values\n"
-                "ringed, V2 conductivity on its own axis on the right); and a table of every\n"
-                "measurement with the fields of vuxoint export. A value axis is logarithmic\n"
-                "when its values are all positive and span two decades or more. Values that are\n"
-                "inf or NaN are not drawn; the page counts them.\n");
+    sub->add_option("-o,--output", opt->output, "The HTML file to write");
+    sub->add_option("--png", opt->png_dir,
+                    "Also (or only) each figure as DIR/NAME.png, drawn by rsvg-convert");
+    sub->footer(
+        "The page needs nothing but a browser: figures are inline SVG, no script, nothing\n"
+        "loaded. It shows the instruments, the period and the counts; the single\n"
+        "measurements against the time taken (one chart per instrument, quantity and\n"
+        "units; notes ringed); one profile per scan (value against index, marked values\n"
+        "ringed, V2 conductivity on its own axis on the right); and a table of every\n"
+        "measurement with the fields of vuxoint export. A value axis is logarithmic\n"
+        "when its values are all positive and span two decades or more. Values that are\n"
+        "inf or NaN are not drawn; the page counts them.\n"
+        "\n"
+        "--png DIR writes the same figures as PNG files (series-SERIAL-QUANTITY-UNITS.png,\n"
+        "scan-SERIAL-SLOT-KEY.png) through rsvg-convert (Debian package librsvg2-bin),\n"
+        "one process per figure. At least one of -o and --png is needed.\n");
     return sub;
 }
 
 int run_report(const ReportOptions& opt) {
+    if (opt.output.empty() && opt.png_dir.empty()) {
+        std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
+        return kExitUsage;
+    }
     if (!opt.since.empty() && !valid_since(opt.since)) {
         std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
                      opt.since.c_str());
@@ -95,9 +107,15 @@ int run_report(const ReportOptions& opt) {
         std::fprintf(stderr, "vuxoint: database %s: read: %s\n", opt.db.c_str(), error.c_str());
         return kExitDatabase;
     }
+    std::vector<ReportFigure> figures;
+    const std::string page = render_report(data, info, &figures);
     errno = 0;
-    if (!write_file(opt.output, render_report(data, info))) {
+    if (!opt.output.empty() && !write_file(opt.output, page)) {
         std::fprintf(stderr, "vuxoint: %s: write: %s\n", opt.output.c_str(), std::strerror(errno));
+        return kExitIncomplete;
+    }
+    if (!opt.png_dir.empty() && !write_pngs(figures, opt.png_dir, &error)) {
+        std::fprintf(stderr, "vuxoint: --png: %s\n", error.c_str());
         return kExitIncomplete;
     }
     return kExitOk;

@@ -1,5 +1,6 @@
 #include "report_page.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -97,9 +98,33 @@ Counts count(const ReportData& data) {
     return c;
 }
 
+// Text made fit for a file name: "%" as "pct", anything odd as "-".
+std::string file_part(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_') {
+            out += c;
+        } else {
+            out += c == '%' ? "pct" : "-";
+        }
+    }
+    return out;
+}
+
+// Draws the figure, with a note under it when some value was not drawn.
+chart::Drawn draw_noted(chart::Figure& f, int* skipped) {
+    chart::Drawn d = chart::draw(f);
+    if (d.skipped > 0) {
+        f.note = not_drawn(d.skipped);
+        d = chart::draw(f);
+    }
+    *skipped += d.skipped;
+    return d;
+}
+
 // Single measurements, one chart per instrument, quantity and units: values in
 // different units share no axis.
-std::string time_series(const ReportData& data, int* skipped) {
+void time_series(const ReportData& data, int* skipped, std::vector<ReportFigure>* out) {
     using Group = std::tuple<std::string, int, std::string>; // instrument, quantity, units
     std::map<Group, chart::Trace> groups;
     std::map<Group, bool> any_note;
@@ -117,7 +142,6 @@ std::string time_series(const ReportData& data, int* skipped) {
             any_note[g] = any_note[g] || m.note;
         }
     }
-    std::string out;
     for (auto& [g, trace] : groups) {
         const auto& [instrument, q, units] = g;
         const std::string what =
@@ -137,18 +161,13 @@ std::string time_series(const ReportData& data, int* skipped) {
         f.width = 600;
         f.height = 280;
         f.traces.push_back(std::move(trace));
-        chart::Drawn d = [&] {
-            chart::Drawn first = chart::draw(f);
-            f.note = not_drawn(first.skipped);
-            return f.note.empty() ? first : chart::draw(f);
-        }();
-        *skipped += d.skipped;
-        out += d.svg + "\n";
+        out->push_back({"series-" + file_part(instrument) + "-" + (q == 0 ? "susc-" : "cond-") +
+                            file_part(units),
+                        draw_noted(f, skipped).svg});
     }
-    return out;
 }
 
-std::string profile(const ReportMeasurement& m, bool name_instrument, int* skipped) {
+ReportFigure profile(const ReportMeasurement& m, bool name_instrument, int* skipped) {
     chart::Figure f;
     f.title = (name_instrument ? m.instrument + " · " : std::string()) + "Scan " +
               std::to_string(m.number) + " · " + shown_time(m.taken_at) + " · " + m.susc_units +
@@ -187,13 +206,9 @@ std::string profile(const ReportMeasurement& m, bool name_instrument, int* skipp
     } else {
         f.traces.push_back(std::move(s));
     }
-    chart::Drawn d = chart::draw(f);
-    if (d.skipped > 0) {
-        f.note = not_drawn(d.skipped);
-        d = chart::draw(f);
-    }
-    *skipped += d.skipped;
-    return d.svg + "\n";
+    return {"scan-" + file_part(m.instrument) + "-" + std::to_string(m.slot) + "-" +
+                std::to_string(m.key),
+            draw_noted(f, skipped).svg};
 }
 
 std::string table(const ReportData& data) {
@@ -226,7 +241,8 @@ double taken_seconds(const std::string& iso) {
     return static_cast<double>(timegm(&tm));
 }
 
-std::string render_report(const ReportData& data, const PageInfo& info) {
+std::string render_report(const ReportData& data, const PageInfo& info,
+                          std::vector<ReportFigure>* figures) {
     const Counts c = count(data);
     std::string instruments;
     for (const ReportInstrument& i : data.instruments) {
@@ -235,12 +251,21 @@ std::string render_report(const ReportData& data, const PageInfo& info) {
                        ", last synced " + escape(shown_time(i.last_sync)) + ")";
     }
     int skipped = 0;
-    const std::string series = time_series(data, &skipped);
+    std::vector<ReportFigure> drawn;
+    time_series(data, &skipped, &drawn);
+    std::string series;
+    for (const ReportFigure& f : drawn) {
+        series += f.svg + "\n";
+    }
     std::string profiles;
     for (const ReportMeasurement& m : data.measurements) {
         if (m.kind == VUXOD_KIND_SCAN) {
-            profiles += profile(m, data.instruments.size() > 1, &skipped);
+            drawn.push_back(profile(m, data.instruments.size() > 1, &skipped));
+            profiles += drawn.back().svg + "\n";
         }
+    }
+    if (figures != nullptr) {
+        *figures = std::move(drawn);
     }
 
     std::string page = kHead;

@@ -11,6 +11,7 @@
 #define VUXOCLI_REPORT_PAGE_H
 
 #include <string>
+#include <vector>
 
 #include "report_data.h"
 
@@ -22,7 +23,15 @@ struct PageInfo {
     std::string generated; // when, UTC
 };
 
-std::string render_report(const ReportData& data, const PageInfo& info);
+// One figure: its SVG, standalone, and a name fit for a file (unique in a report).
+struct ReportFigure {
+    std::string name;
+    std::string svg;
+};
+
+// The page; *figures (when given) receives its figures in the page's order.
+std::string render_report(const ReportData& data, const PageInfo& info,
+                          std::vector<ReportFigure>* figures = nullptr);
 
 // "2026-03-03T02:14:26" as seconds since the epoch (the instrument's clock read
 // as UTC); NaN when the text is no such time.

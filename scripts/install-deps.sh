@@ -5,8 +5,9 @@ set -eu
 PACKAGES="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
 # vuxoint (the user tool): its database, command line and JSON; python3 reads its exports back in the tests.
 PACKAGES="$PACKAGES libsqlite3-dev libcli11-dev nlohmann-json3-dev python3"
-# Tests only: vuxoint report's page rendered by a headless browser, the screenshot read with libpng.
-TEST_PACKAGES="chromium libpng-dev"
+# Tests: vuxoint report's page rendered by a headless browser, the screenshot read with libpng;
+# librsvg2-bin's rsvg-convert draws report --png's files (needed at run time only for --png).
+TEST_PACKAGES="chromium libpng-dev librsvg2-bin"
 PACKAGES="$PACKAGES $TEST_PACKAGES"
 missing=""
 for p in $PACKAGES; do

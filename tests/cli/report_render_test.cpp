@@ -64,11 +64,11 @@ std::string read_file(const fs::path& p) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string find_chromium() {
+std::string find_program(const char* name) {
     const char* path = std::getenv("PATH");
     std::stringstream dirs(path != nullptr ? path : "/usr/bin");
     for (std::string dir; std::getline(dirs, dir, ':');) {
-        const fs::path p = fs::path(dir) / "chromium";
+        const fs::path p = fs::path(dir) / name;
         if (access(p.c_str(), X_OK) == 0) {
             return p.string();
         }
@@ -182,7 +182,7 @@ TEST_P(ReportRender, EveryScanDrawnAndThePageRenders) {
         report_svg::expect_drawn(f, x, y);
     }
 
-    const std::string chromium = find_chromium();
+    const std::string chromium = find_program("chromium");
     if (chromium.empty()) {
         GTEST_SKIP() << "chromium is not installed: the page was not rendered";
     }
@@ -219,6 +219,33 @@ INSTANTIATE_TEST_SUITE_P(Surveys, ReportRender,
                                            Survey{"EdgeV2", Generation::v2, DataSet::edge, -1},
                                            Survey{"BigV2", Generation::v2, DataSet::big, 300}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// --png: every figure of the page as a PNG of its own, drawn.
+TEST_F(ReportTest, FiguresAsPng) {
+    if (find_program("rsvg-convert").empty()) {
+        GTEST_SKIP() << "rsvg-convert is not installed";
+    }
+    sync(Generation::v2, DataSet::edge, -1);
+    const fs::path pngs = dir / "png";
+    const tool::Result r = report({"-o", (dir / "r.html").string(), "--png", pngs.string()});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const std::string html = read_file(dir / "r.html");
+    const std::size_t expected =
+        report_svg::figures(html, "profile").size() + report_svg::figures(html, "series").size();
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(pngs)) {
+        Screenshot png;
+        ASSERT_TRUE(png.read(entry.path())) << entry.path();
+        EXPECT_EQ(png.width, 600) << entry.path();
+        const std::size_t pixels = static_cast<std::size_t>(png.width) * png.height;
+        EXPECT_GT(pixels - png.count(255, 255, 255, 0), pixels / 50) << entry.path() << ": blank";
+        EXPECT_GT(png.count(0x1d, 0x4e, 0xd8, 24) + png.count(0xc2, 0x41, 0x0c, 24), 20u)
+            << entry.path() << ": no trace colour";
+        ++files;
+    }
+    EXPECT_EQ(files, expected);
+    EXPECT_GT(files, 10u);
+}
 
 // Usage and database errors have their exit codes, and a selection that
 // matches nothing is an empty report, not an error.
