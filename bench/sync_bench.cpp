@@ -62,8 +62,12 @@ uint32_t entries_for(int records) {
     return probe.entry_count();
 }
 
+// The simulator's thread on the instrument's CPU, the caller (and the
+// transport threads it starts) on the host's, as the other latency benchmarks
+// place them.
 std::unique_ptr<vuxo::sim::Simulator> start_sim(uint32_t entries, uint32_t baud,
                                                 uint32_t latency_ms, bool keep_frames) {
+    bench::place_on(bench::Side::instrument);
     vuxo::sim::Config cfg;
     cfg.data.gen = vuxo::sim::Generation::v2;
     cfg.data.set = vuxo::sim::DataSet::big;
@@ -73,7 +77,9 @@ std::unique_ptr<vuxo::sim::Simulator> start_sim(uint32_t entries, uint32_t baud,
     cfg.keep_frames = keep_frames ? 100000 : 0;
     auto sim = std::make_unique<vuxo::sim::Simulator>(cfg);
     std::string error;
-    if (!sim->start(&error)) {
+    const bool started = sim->start(&error);
+    bench::place_on(bench::Side::host);
+    if (!started) {
         std::fprintf(stderr, "simulator: %s\n", error.c_str());
         return nullptr;
     }

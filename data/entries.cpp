@@ -122,7 +122,8 @@ uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t count, int32_
     // Sorted as indices into entries first, then turned into the entries' slots.
     uint32_t n = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        // An empty slot has key 0; the instrument never hands out the all-ones key.
+        // Key 0 marks an empty slot. The all-ones key was never reached by the console's
+        // minimum search either, so every reader of a log agrees on what it holds.
         if (entries[i].key != 0 && entries[i].key != 0xFFFFFFFFu) {
             slots[n++] = static_cast<int32_t>(i);
         }
