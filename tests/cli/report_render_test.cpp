@@ -127,9 +127,15 @@ class ReportTest : public ::testing::Test {
         sim = std::make_unique<vuxo::sim::Simulator>(cfg);
         std::string error;
         ASSERT_TRUE(sim->start(&error)) << error;
-        const tool::Result r =
-            tool::run({VUXOCLI_BIN, "sync", "tcp://127.0.0.1:" + std::to_string(sim->port()),
-                       "--db", db.string()});
+        const std::vector<std::string> argv = {VUXOCLI_BIN, "sync",
+                                               "tcp://127.0.0.1:" + std::to_string(sim->port()),
+                                               "--db", db.string()};
+        tool::Result r = tool::run(argv);
+        // The sync is only the means here: on a machine busy enough for its first
+        // command to time out (status 3), it gets a second chance.
+        if (r.exit_status == 3) {
+            r = tool::run(argv);
+        }
         ASSERT_EQ(r.exit_status, 0) << r.err;
     }
     tool::Result report(std::vector<std::string> extra) {
