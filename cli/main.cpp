@@ -7,6 +7,7 @@
 #include "conn_spec.h"
 #include "exit_status.h"
 #include "export_command.h"
+#include "report_command.h"
 #include "sync_command.h"
 
 namespace {
@@ -19,7 +20,7 @@ const std::string kDescription =
     "\n"
     "vuxoint sync copies every measurement stored on the instrument (generation V1 or V2)\n"
     "that the database does not hold yet; vuxoint export writes the database out as CSV,\n"
-    "JSON or NDJSON.\n";
+    "JSON or NDJSON; vuxoint report draws it as one self-contained HTML page.\n";
 
 std::string footer() {
     return std::string(conn_forms_help()) +
@@ -41,7 +42,8 @@ std::string footer() {
            "  vuxoint sync /dev/ttyUSB0 --db field.db\n"
            "  vuxoint sync usb --json\n"
            "  vuxoint export --format csv -o measurements.csv\n"
-           "  vuxoint export --scans --since 2026-06-01 --format ndjson\n";
+           "  vuxoint export --scans --since 2026-06-01 --format ndjson\n"
+           "  vuxoint report -o report.html\n";
 }
 
 } // namespace
@@ -55,6 +57,8 @@ int main(int argc, char** argv) {
     ExportOptions exp;
     CLI::App* sync_cmd = add_sync_command(app, &sync);
     CLI::App* export_cmd = add_export_command(app, &exp);
+    ReportOptions report;
+    CLI::App* report_cmd = add_report_command(app, &report);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -66,6 +70,9 @@ int main(int argc, char** argv) {
     }
     if (export_cmd->parsed()) {
         return run_export(exp);
+    }
+    if (report_cmd->parsed()) {
+        return run_report(report);
     }
     return kExitUsage;
 }

@@ -1,0 +1,124 @@
+#include "report_command.h"
+
+#include <sys/stat.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "exit_status.h"
+#include "export_command.h"
+#include "report_data.h"
+#include "report_page.h"
+#include "report_png.h"
+#include "store.h"
+
+namespace vuxocli {
+
+namespace {
+
+// Written beside itself and renamed into place, so that a failed write leaves
+// no torn page where an older report was.
+bool write_file(const std::string& path, const std::string& text) {
+    const std::string temp = path + ".part";
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (f == nullptr) {
+        return false;
+    }
+    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool flushed = std::fflush(f) == 0;
+    const int saved = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !flushed || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+        const int reason = errno != 0 ? errno : saved;
+        std::remove(temp.c_str());
+        errno = reason;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
+    CLI::App* sub =
+        app.add_subcommand("report", "Write the stored measurements as one HTML page of figures");
+    sub->add_option("--db", opt->db, "The database file")->capture_default_str();
+    sub->add_option("--instrument", opt->instrument, "Only the instrument with this serial number");
+    sub->add_option("--since", opt->since,
+                    "Only measurements taken on or after DATE (YYYY-MM-DD[THH:MM[:SS]])");
+    sub->add_option("-o,--output", opt->output, "The HTML file to write");
+    sub->add_option("--png", opt->png_dir,
+                    "Also (or only) each figure as DIR/NAME.png, drawn by rsvg-convert");
+    sub->footer(
+        "The page needs nothing but a browser: figures are inline SVG, no script, nothing\n"
+        "loaded. It shows the instruments, the period and the counts; the single\n"
+        "measurements against the time taken (one chart per instrument, quantity and\n"
+        "units; notes ringed); one profile per scan (value against index, marked values\n"
+        "ringed, V2 conductivity on its own axis on the right); and a table of every\n"
+        "measurement with the fields of vuxoint export. A value axis is logarithmic\n"
+        "when its values are all positive and span two decades or more. Values that are\n"
+        "inf or NaN are not drawn; the page counts them.\n"
+        "\n"
+        "--png DIR writes the same figures as PNG files (series-SERIAL-QUANTITY-UNITS.png,\n"
+        "scan-SERIAL-SLOT-KEY.png) through rsvg-convert (Debian package librsvg2-bin),\n"
+        "one process per figure. At least one of -o and --png is needed.\n");
+    return sub;
+}
+
+int run_report(const ReportOptions& opt) {
+    if (opt.output.empty() && opt.png_dir.empty()) {
+        std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
+        return kExitUsage;
+    }
+    if (!opt.since.empty() && !valid_since(opt.since)) {
+        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
+                     opt.since.c_str());
+        return kExitUsage;
+    }
+    struct stat st {};
+    if (stat(opt.db.c_str(), &st) != 0) {
+        std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
+                     opt.db.c_str());
+        return kExitDatabase;
+    }
+    std::string error;
+    std::unique_ptr<Store> store = Store::open(opt.db, Store::Mode::read, &error);
+    if (!store) {
+        std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
+        return kExitDatabase;
+    }
+    QueryFilter filter;
+    PageInfo info;
+    info.source = opt.db;
+    info.generated = iso_utc_now();
+    if (!opt.instrument.empty()) {
+        filter.serial = opt.instrument;
+        info.selection = "instrument " + opt.instrument;
+    }
+    if (!opt.since.empty()) {
+        filter.since = opt.since;
+        info.selection +=
+            (info.selection.empty() ? "" : ", ") + std::string("taken since ") + opt.since;
+    }
+    ReportData data;
+    if (!load_report(*store, filter, &data, &error)) {
+        std::fprintf(stderr, "vuxoint: database %s: read: %s\n", opt.db.c_str(), error.c_str());
+        return kExitDatabase;
+    }
+    std::vector<ReportFigure> figures;
+    const std::string page = render_report(data, info, &figures);
+    errno = 0;
+    if (!opt.output.empty() && !write_file(opt.output, page)) {
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n", opt.output.c_str(), std::strerror(errno));
+        return kExitIncomplete;
+    }
+    if (!opt.png_dir.empty() && !write_pngs(figures, opt.png_dir, &error)) {
+        std::fprintf(stderr, "vuxoint: --png: %s\n", error.c_str());
+        return kExitIncomplete;
+    }
+    return kExitOk;
+}
+
+} // namespace vuxocli
