@@ -83,8 +83,8 @@ void hook(const Request& rq, const Answers& a) {
 }
 
 // Waits until every answer the connection still owes for earlier requests
-// has gone by, or the connection stayed quiet for the longest time-out among
-// them. false when the connection closed meanwhile.
+// has gone by, or the connection stayed quiet for twice the longest time-out
+// among them. false when the connection closed meanwhile.
 bool let_owed_answers_go_by(const Request& rq, int wait_ms) {
     const uint16_t answer_id = answer_id_of(rq);
     while (wait_ms > 0) {
