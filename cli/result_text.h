@@ -7,7 +7,7 @@
 
 namespace vuxocli {
 
-// "no answer from the instrument (255)": the code's meaning, then the code.
+// "no answer from the instrument in time (255)": the code's meaning, then the code.
 std::string result_text(int code);
 
 } // namespace vuxocli

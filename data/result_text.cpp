@@ -1,20 +1,11 @@
 // Words for result codes and log-read steps.
-#include <cstring>
-
 #include "vuxodata.h"
+#include "vuxoint.h"
 
 extern "C" {
 
 const char* vuxod_result_text(int code) {
     switch (code) {
-    case VUXOD_OK:
-        return "success";
-    case VUXOD_FAILED:
-        return "the instrument reported a failure";
-    case VUXOD_NO_ANSWER:
-        return "no answer from the instrument";
-    case -1:
-        return "refused by the device library (nothing was sent)";
     case VUXOD_E_ARGUMENT:
         return "invalid argument (nothing was sent)";
     case VUXOD_E_NO_DEVICE:
@@ -32,17 +23,9 @@ const char* vuxod_result_text(int code) {
     case VUXOD_E_UNSORTED:
         return "skip pairs not in ascending (slot, key) order";
     default:
-        break;
+        // Every other code is the device library's, passed up unchanged.
+        return vuxo_strerror(code);
     }
-    // Negative codes from the transport are errno values; the C library's table of
-    // their descriptions is static, unlike strerror's buffer.
-    if (code < 0 && code > -4096) {
-        if (const char* text = strerrordesc_np(-code); text != nullptr) {
-            return text;
-        }
-        return "transport error";
-    }
-    return "unknown result";
 }
 
 const char* vuxod_step_text(int step) {

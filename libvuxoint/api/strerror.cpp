@@ -16,6 +16,8 @@ VUXO_API const char* vuxo_strerror(int code) {
         return "no answer from the instrument in time";
     case VUXO_EREFUSED:
         return "refused by the library: a bad argument, nothing was sent";
+    case VUXO_ECLOSED:
+        return "the connection is closed: it ended before or while the command waited";
     default:
         break;
     }

@@ -15,12 +15,12 @@
  *   VUXO_ETIMEOUT    255  no answer within the command's time-out after every
  *                         attempt
  *   VUXO_EREFUSED    -1   an argument the library refuses without sending anything
+ *   VUXO_ECLOSED     -107 (-ENOTCONN) the connection closed while the command
+ *                         waited for its answer: the command ends at once,
+ *                         whatever attempts were left
  *   other < 0             the transport's error, a negated OS error number (for
  *                         example -ECONNRESET for a closed connection)
  * vuxo_strerror() turns any of them into words.
- *
- *   -107 (-ENOTCONN) the connection closed while the command waited for its
- *        answer: the command ends at once, whatever attempts were left
  *
  * Threads: every function runs on the caller's thread; a command blocks for up
  * to its time-out times the connection's attempts, and after a command that
@@ -61,7 +61,8 @@ enum {
     VUXO_OK = 0,          /* success */
     VUXO_EINSTRUMENT = 1, /* the instrument reported a failure */
     VUXO_ETIMEOUT = 255,  /* no answer in time; also every failure of the "0 or 255" functions */
-    VUXO_EREFUSED = -1    /* the library refused an argument; nothing was sent */
+    VUXO_EREFUSED = -1,   /* the library refused an argument; nothing was sent */
+    VUXO_ECLOSED = -107   /* the connection closed while the command waited (-ENOTCONN) */
 };
 
 /* A result code in English words: a static text, never NULL, safe from any

@@ -13,7 +13,7 @@ namespace {
 
 TEST(Strerror, NamedCodesAndTransportErrors) {
     static_assert(VUXO_OK == 0 && VUXO_EINSTRUMENT == 1 && VUXO_ETIMEOUT == 255 &&
-                  VUXO_EREFUSED == -1);
+                  VUXO_EREFUSED == -1 && VUXO_ECLOSED == -ENOTCONN);
     struct Case {
         int code;
         const char* text;
@@ -25,7 +25,7 @@ TEST(Strerror, NamedCodesAndTransportErrors) {
         {VUXO_EREFUSED, "refused by the library: a bad argument, nothing was sent"},
         {-ECONNRESET, std::strerror(ECONNRESET)},
         {-EAFNOSUPPORT, std::strerror(EAFNOSUPPORT)},
-        {-ENOTCONN, std::strerror(ENOTCONN)},
+        {VUXO_ECLOSED, "the connection is closed: it ended before or while the command waited"},
         {-ENAMETOOLONG, std::strerror(ENAMETOOLONG)},
         {-4095, "unknown transport error"},
         {INT_MIN, "unknown result code"},

@@ -232,7 +232,7 @@ TEST_F(SyncTest, ChaosReportsFailuresAndKeepsTheRest) {
     EXPECT_NE(r.err.find(conn() + " (NET:127.0.0.1:"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(": fetching the record of slot "), std::string::npos) << r.err;
     // The result in words, then its code.
-    EXPECT_TRUE(r.err.find("no answer from the instrument (255)\n") != std::string::npos ||
+    EXPECT_TRUE(r.err.find("no answer from the instrument in time (255)\n") != std::string::npos ||
                 r.err.find("the instrument reported a failure (1)\n") != std::string::npos)
         << r.err;
     EXPECT_EQ(r.out.find(" 0 failed"), std::string::npos) << r.out;
