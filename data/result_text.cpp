@@ -31,6 +31,8 @@ const char* vuxod_result_text(int code) {
         return "stopped by the caller";
     case VUXOD_E_UNSORTED:
         return "skip pairs not in ascending (slot, key) order";
+    case VUXOD_E_DATABASE:
+        return "the database could not be used";
     default:
         break;
     }
@@ -57,6 +59,10 @@ const char* vuxod_step_text(int step) {
         return "fetching a record";
     case VUXOD_STEP_CALLBACK:
         return "stopped by the caller";
+    case VUXOD_STEP_IDENTIFY:
+        return "identifying the instrument";
+    case VUXOD_STEP_DATABASE:
+        return "using the database";
     default:
         return "unknown step";
     }
