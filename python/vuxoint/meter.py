@@ -108,6 +108,7 @@ class Meter:
         self._live: "queue.SimpleQueue[Tuple[str, int, int]]" = queue.SimpleQueue()
         self._session = _lib.Session()
         self._gone: Optional[int] = None
+        self._lost = threading.Event()
 
     # ---- running library calls --------------------------------------------
 
@@ -154,6 +155,16 @@ class Meter:
             except StopIteration as done:
                 return done.value
 
+    def _error(self, code: int, step: str) -> VuxointError:
+        """The exception for a failed call: a command that failed because the
+        connection went away raises ConnectionError, whatever code it got."""
+        if code == 255 or code < 0:
+            # The disconnected callback may trail the failed command a little.
+            if self._lost.wait(0.5) or _lib.dev.vuxo_get_type(self._conn_id) < 0:
+                text = _lib.result_text(code) + "; the connection was lost"
+                return ConnectionError(code, step, text)
+        return error_for(code, step)
+
     def _need_open(self) -> int:
         if self._conn_id < 0:
             raise ConnectionError(-107, "use the connection", "the connection is closed")
@@ -169,7 +180,10 @@ class Meter:
         def on_live(conn_id, link, code, value, first, second, user):  # transport's thread
             live.put(("live", code, value))
 
+        lost = self._lost
+
         def on_gone(conn_id, link, user, value):  # transport's thread
+            lost.set()
             live.put(("gone", value, 0))
 
         callbacks = (_lib.LiveDataFn(on_live), _lib.DisconnectedFn(on_gone))
@@ -298,7 +312,7 @@ class Meter:
                 return
             if rc != 0:
                 where = f" of slot {report.slot}" if report.step == _lib.STEP_RECORD else ""
-                raise error_for(rc, _lib.step_text(report.step) + where)
+                raise self._error(rc, _lib.step_text(report.step) + where)
 
         for kind, value in self._stream(target):
             if kind == "record":
@@ -314,7 +328,8 @@ class Meter:
             m = _lib.Measurement()
             rc = _lib.data.vuxod_fetch_measurement(ctypes.byref(self._session), slot,
                                                    ctypes.byref(m))
-            check(rc, f"fetching the record of slot {slot}")
+            if rc != 0:
+                raise self._error(rc, f"fetching the record of slot {slot}")
             return from_c(m, slot, None, 0)
 
         return self._call(fetch)
@@ -358,8 +373,8 @@ class Meter:
                 where = _lib.step_text(s.step)
                 if s.step == _lib.STEP_RECORD:
                     where += f" of slot {s.slot} (key {s.key})"
-                first = error_for(rc, where)
-                if s.step != _lib.STEP_RECORD or rc < 0:
+                first = self._error(rc, where)
+                if s.step != _lib.STEP_RECORD or isinstance(first, ConnectionError):
                     raise first
             return SyncResult(
                 serial=self.serial,
