@@ -5,6 +5,8 @@ set -eu
 PACKAGES="cmake make g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev"
 # vuxoint (the user tool): its database, command line and JSON; python3 reads its exports back in the tests.
 PACKAGES="$PACKAGES libsqlite3-dev libcli11-dev nlohmann-json3-dev python3"
+# The Python package: installed with pip offline (setuptools, wheel, pip, venv) and tested with pytest.
+PACKAGES="$PACKAGES python3-setuptools python3-wheel python3-pip python3-venv python3-pytest"
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
