@@ -71,16 +71,6 @@ TEST_F(StoreTest, MigrationsRunWholeOrNotAtAll) {
     sqlite3_close(db);
 }
 
-TEST_F(StoreTest, ForeignDatabaseRefused) {
-    sqlite3* db = raw_open();
-    std::string error;
-    ASSERT_TRUE(vuxocli::exec(db, "CREATE TABLE notes (t)", &error));
-    sqlite3_close(db);
-    EXPECT_FALSE(Store::open(path, Store::Mode::write, &error));
-    EXPECT_NE(error.find("not a vuxoint database"), std::string::npos) << error;
-    EXPECT_FALSE(Store::open(path, Store::Mode::read, &error));
-}
-
 TEST_F(StoreTest, StoredMeasurementsAreKept) {
     std::string error;
     auto store = Store::open(path, Store::Mode::write, &error);

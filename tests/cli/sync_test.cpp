@@ -180,26 +180,37 @@ INSTANTIATE_TEST_SUITE_P(Generations, FullSync, ::testing::Values(Generation::v1
                              return info.param == Generation::v1 ? "V1" : "V2";
                          });
 
-// kill -9 in the middle: what was stored stays, and the next sync completes
-// the log with every record exactly once.
-TEST_F(SyncTest, KilledMidwayThenCompleted) {
+// kill -9 or Ctrl-C in the middle: what was stored stays, and the next sync
+// completes the log with every record exactly once.
+TEST_F(SyncTest, InterruptedThenCompleted) {
     vuxo::sim::Config cfg = sim_config(Generation::v2, vuxo::sim::DataSet::big, 60);
-    cfg.faults.latency_ms = 10;
     start(cfg);
-    const pid_t pid = tool::start({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
-    ASSERT_TRUE(sim->wait_for_count(kV2ReadFile, 30, std::chrono::seconds(30)));
-    EXPECT_EQ(tool::finish(pid, SIGKILL), -SIGKILL);
-    const Held partial = read_db(db);
-    expect_subset_identical(partial);
-    EXPECT_GT(partial.raw.size(), 0u);
-    EXPECT_LT(partial.raw.size(), expected().size());
+    const std::pair<int, int> signals[] = {{SIGKILL, -SIGKILL}, {SIGINT, 130}};
+    for (const auto& [signo, status] : signals) {
+        SCOPED_TRACE(signo);
+        fs::remove(db);
+        fs::remove(dir / "vuxoint.db-wal");
+        fs::remove(dir / "vuxoint.db-shm");
+        vuxo::sim::Faults slow;
+        slow.latency_ms = 10;
+        sim->set_faults(slow);
+        const uint64_t reads = sim->count(kV2ReadFile);
+        const pid_t pid = tool::start({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
+        ASSERT_TRUE(sim->wait_for_count(kV2ReadFile, reads + 30, std::chrono::seconds(30)));
+        EXPECT_EQ(tool::finish(pid, signo), status);
+        const Held partial = read_db(db);
+        expect_subset_identical(partial);
+        EXPECT_GT(partial.raw.size(), 0u);
+        EXPECT_LT(partial.raw.size(), expected().size());
 
-    sim->set_faults({});
-    const tool::Result r = sync();
-    ASSERT_EQ(r.exit_status, 0) << r.err;
-    EXPECT_NE(r.out.find(std::to_string(partial.raw.size()) + " already held"), std::string::npos)
-        << r.out;
-    expect_complete();
+        sim->set_faults({});
+        const tool::Result r = sync();
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_NE(r.out.find(std::to_string(partial.raw.size()) + " already held"),
+                  std::string::npos)
+            << r.out;
+        expect_complete();
+    }
 }
 
 // Random faults once the entry list is in: failed records are reported with the
