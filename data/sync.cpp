@@ -1,5 +1,6 @@
 // The incremental sync: the store (store.h) fed by a log read that skips what the
 // store holds. The vuxoint tool and the Python package both run exactly this.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
