@@ -1,6 +1,7 @@
 """Meter.sync and python -m vuxoint against vuxoint-sim."""
 
 import csv
+import ctypes
 import io
 import json
 import os
@@ -8,6 +9,7 @@ import subprocess
 import sys
 
 import vuxoint
+import vuxoint._lib as lib
 
 
 def front(*args):
@@ -51,3 +53,11 @@ def test_unusable_database_and_connection_raise_their_errors(sim, tmp_path):
     s.stop()
     run = front("info", s.conn)
     assert run.returncode == 3 and "connect" in run.stderr
+
+
+def test_ctypes_structs_match_the_c_layout():
+    want = json.loads(subprocess.check_output([os.environ["VUXOINT_LAYOUT"]], text=True))
+    for name, size in want.items():
+        struct, _, field = name.partition(".")
+        t = getattr(lib, struct)
+        assert (getattr(t, field).offset if field else ctypes.sizeof(t)) == size, name
