@@ -38,46 +38,12 @@ void catch_interrupts() {
 }
 
 struct Run {
-    Store* store = nullptr;
-    InstrumentInfo info;
-    // The instrument's row is written with the first record stored, so that a
-    // sync that finds nothing new writes nothing at all.
-    bool noted = false;
-    int64_t instrument_id = 0;
     std::string who; // the connection, for messages
     Progress* progress = nullptr;
-    uint32_t stored = 0;
-    uint32_t already_held = 0;
-    std::string db_error;
-    int32_t db_error_slot = -1;
 };
 
 std::string record_name(int32_t slot, uint32_t key) {
     return "record of slot " + std::to_string(slot) + " (key " + std::to_string(key) + ")";
-}
-
-int on_record(const vuxod_record* record, void* user) {
-    Run& run = *static_cast<Run*>(user);
-    std::string error;
-    if (!run.noted && !run.store->note_sync(run.info, &run.instrument_id, &error)) {
-        run.db_error = error;
-        run.db_error_slot = record->slot;
-        return 1;
-    }
-    run.noted = true;
-    switch (run.store->put(run.instrument_id, *record, &error)) {
-    case PutResult::stored:
-        ++run.stored;
-        break;
-    case PutResult::already_held:
-        ++run.already_held;
-        break;
-    case PutResult::failed:
-        run.db_error = error;
-        run.db_error_slot = record->slot;
-        return 1;
-    }
-    return g_signal.load() != 0 ? 1 : 0;
 }
 
 int on_failure(int32_t slot, uint32_t key, int code, void* user) {
@@ -85,6 +51,10 @@ int on_failure(int32_t slot, uint32_t key, int code, void* user) {
     run.progress->clear();
     std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", run.who.c_str(),
                  record_name(slot, key).c_str(), result_text(code).c_str());
+    return 0;
+}
+
+int stop_asked(void*) {
     return g_signal.load() != 0 ? 1 : 0;
 }
 
@@ -97,22 +67,34 @@ void on_progress(int phase, uint32_t done, uint32_t total, void* user) {
     }
 }
 
-void print_summary(const SyncOptions& opt, const Instrument& inst, const Run& run,
-                   const vuxod_log_report& report) {
-    const uint32_t held = report.skipped + run.already_held;
+const char* database_step(int db_step) {
+    switch (db_step) {
+    case VUXOD_DB_OPEN:
+        return "open";
+    case VUXOD_DB_READ:
+        return "read what is held";
+    case VUXOD_DB_INSTRUMENT:
+        return "record the instrument";
+    default:
+        return "store the record";
+    }
+}
+
+void print_summary(const SyncOptions& opt, const Instrument& inst, const vuxod_sync_summary& sum) {
+    const uint32_t held = sum.already_held;
     if (opt.json) {
         nlohmann::ordered_json j;
         j["instrument"] = inst.serial;
         j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
-        j["entries"] = report.entry_count;
-        j["new"] = run.stored;
+        j["entries"] = sum.entry_count;
+        j["new"] = sum.stored;
         j["already_held"] = held;
-        j["failed"] = report.failed;
+        j["failed"] = sum.failed;
         j["database"] = opt.db;
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::printf("%s: %u new, %u already held, %u failed\n", inst.serial.c_str(), run.stored,
-                    held, report.failed);
+        std::printf("%s: %u new, %u already held, %u failed\n", inst.serial.c_str(), sum.stored,
+                    held, sum.failed);
     }
     std::fflush(stdout);
 }
@@ -152,8 +134,7 @@ int run_sync(const SyncOptions& opt) {
     // The database first: a file that cannot be written stops the run before
     // the instrument is bothered.
     std::string error;
-    std::unique_ptr<Store> store = Store::open(opt.db, Store::Mode::write, &error);
-    if (!store) {
+    if (!Store::open(opt.db, Store::Mode::write, &error)) {
         std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
         return kExitDatabase;
     }
@@ -168,73 +149,48 @@ int run_sync(const SyncOptions& opt) {
         return kExitNoInstrument;
     }
     const std::string who = describe(*spec, inst.conn_string);
-    vuxod_session session;
-    int rc = vuxod_session_open(&session, inst.conn_id);
-    if (rc != VUXOD_OK) {
-        std::fprintf(stderr, "vuxoint: %s: identify the instrument: %s\n", who.c_str(),
-                     result_text(rc).c_str());
-        close_instrument(inst);
-        return kExitNoInstrument;
-    }
-    std::vector<vuxod_slot_key> held;
-    int64_t instrument_id = 0;
-    std::string firmware;
-    error.clear();
-    const bool known = store->find_instrument(inst.serial, &instrument_id, &firmware, &error);
-    if (!error.empty() || !store->held(inst.serial, &held, &error)) {
-        std::fprintf(stderr, "vuxoint: database %s: read what is held: %s\n", opt.db.c_str(),
-                     error.c_str());
-        close_instrument(inst);
-        return kExitDatabase;
-    }
-    vuxod_sort_slot_keys(held.data(), held.size());
 
     Progress progress(stderr, isatty(STDERR_FILENO) == 1);
     Run run;
-    run.store = store.get();
-    run.info = {inst.serial, inst.generation, inst.firmware};
-    run.instrument_id = instrument_id;
     run.who = who;
     run.progress = &progress;
-    vuxod_log_options o;
-    vuxod_log_options_init(&o);
-    o.flags = VUXOD_LOG_KEEP_GOING;
-    o.on_record = on_record;
-    o.on_failure = on_failure;
+    vuxod_sync_options o;
+    vuxod_sync_options_init(&o);
+    o.serial = inst.serial.c_str();
+    o.firmware = inst.firmware.c_str();
     o.progress = on_progress;
-    o.skip_pairs = held.data();
-    o.skip_count = held.size();
+    o.on_failure = on_failure;
+    o.stop = stop_asked;
     o.user = &run;
     catch_interrupts();
-    vuxod_log_report report{};
-    rc = vuxod_read_log(&session, &o, &report);
+    vuxod_sync_summary sum{};
+    const int rc = vuxod_sync(inst.conn_id, opt.db.c_str(), &o, &sum);
     progress.clear();
     close_instrument(inst);
     signal(SIGINT, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
 
-    // A new instrument, or one with new firmware, is recorded even when it
-    // brought no new measurement.
-    if (run.db_error.empty() && !run.noted && (!known || firmware != inst.firmware) &&
-        !store->note_sync(run.info, &instrument_id, &error)) {
-        std::fprintf(stderr, "vuxoint: database %s: record the instrument: %s\n", opt.db.c_str(),
-                     error.c_str());
-        run.db_error = error;
-    } else if (!run.db_error.empty()) {
-        std::fprintf(stderr, "vuxoint: database %s: store the record of slot %d: %s\n",
-                     opt.db.c_str(), run.db_error_slot, run.db_error.c_str());
-    } else if (rc != VUXOD_OK && report.step != VUXOD_STEP_RECORD &&
-               report.step != VUXOD_STEP_CALLBACK) {
-        const std::string where = report.step == VUXOD_STEP_ENTRY_LIST
-                                      ? " from entry " + std::to_string(report.slot)
+    if (rc == VUXOD_E_DATABASE) {
+        const std::string what = sum.db_step == VUXOD_DB_STORE
+                                     ? "store the record of slot " + std::to_string(sum.slot)
+                                     : database_step(sum.db_step);
+        std::fprintf(stderr, "vuxoint: database %s: %s: %s\n", opt.db.c_str(), what.c_str(),
+                     sum.db_error);
+    } else if (sum.step == VUXOD_STEP_IDENTIFY) {
+        std::fprintf(stderr, "vuxoint: %s: identify the instrument: %s\n", who.c_str(),
+                     result_text(rc).c_str());
+        return kExitNoInstrument;
+    } else if (rc != VUXOD_OK && sum.step != VUXOD_STEP_RECORD && sum.step != VUXOD_STEP_CALLBACK) {
+        const std::string where = sum.step == VUXOD_STEP_ENTRY_LIST
+                                      ? " from entry " + std::to_string(sum.slot)
                                       : std::string();
-        std::fprintf(stderr, "vuxoint: %s: %s%s: %s\n", who.c_str(), vuxod_step_text(report.step),
+        std::fprintf(stderr, "vuxoint: %s: %s%s: %s\n", who.c_str(), vuxod_step_text(sum.step),
                      where.c_str(), result_text(rc).c_str());
-    } else if (rc < 0 && rc != VUXOD_E_STOPPED && report.step == VUXOD_STEP_RECORD) {
+    } else if (rc < 0 && rc != VUXOD_E_STOPPED && sum.step == VUXOD_STEP_RECORD) {
         // A failure that ends the read (the connection is gone) was not
         // reported record by record.
         std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
-                     record_name(report.slot, report.key).c_str(), result_text(rc).c_str());
+                     record_name(sum.slot, sum.key).c_str(), result_text(rc).c_str());
     }
     if (g_signal.load() != 0) {
         std::fprintf(stderr,
@@ -242,8 +198,8 @@ int run_sync(const SyncOptions& opt) {
                      "fetches the rest\n",
                      who.c_str());
     }
-    print_summary(opt, inst, run, report);
-    if (!run.db_error.empty()) {
+    print_summary(opt, inst, sum);
+    if (rc == VUXOD_E_DATABASE) {
         return kExitDatabase;
     }
     if (g_signal.load() != 0) {

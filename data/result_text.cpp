@@ -22,6 +22,8 @@ const char* vuxod_result_text(int code) {
         return "stopped by the caller";
     case VUXOD_E_UNSORTED:
         return "skip pairs not in ascending (slot, key) order";
+    case VUXOD_E_DATABASE:
+        return "the database could not be used";
     default:
         // Every other code is the device library's, passed up unchanged.
         return vuxo_strerror(code);
@@ -40,6 +42,10 @@ const char* vuxod_step_text(int step) {
         return "fetching a record";
     case VUXOD_STEP_CALLBACK:
         return "stopped by the caller";
+    case VUXOD_STEP_IDENTIFY:
+        return "identifying the instrument";
+    case VUXOD_STEP_DATABASE:
+        return "using the database";
     default:
         return "unknown step";
     }

@@ -43,7 +43,8 @@
  * thread at a time; different sessions may run on different threads at once.
  * The layer takes no lock and keeps no global state.
  *
- * Memory: buffers and structs are the caller's. Only vuxod_read_log allocates: its
+ * Memory: buffers and structs are the caller's. Only vuxod_sync (its database
+ * connection and the list of what is held) and vuxod_read_log allocate: its
  * working copy of the entry list and the download order (12 bytes an entry, at
  * most 128,000 entries, so at most 1.5 MiB) and one vuxod_measurement, freed
  * before it returns. Nothing here prints, logs or raises an exception.
@@ -85,7 +86,9 @@ enum vuxod_result {
     VUXOD_E_CAPACITY = -10005,  /* the entry count exceeds the caller's array */
     VUXOD_E_NO_MEMORY = -10006, /* vuxod_read_log could not allocate its working copy */
     VUXOD_E_STOPPED = -10007,   /* a callback returned nonzero and so ended the read */
-    VUXOD_E_UNSORTED = -10008   /* the skip pairs are not in ascending (slot, key) order */
+    VUXOD_E_UNSORTED = -10008,  /* the skip pairs are not in ascending (slot, key) order */
+    VUXOD_E_DATABASE = -10009   /* vuxod_sync: the database could not be opened, read
+                                   or written (its summary says which and why) */
 };
 
 /* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
@@ -314,10 +317,13 @@ enum vuxod_step {
     VUXOD_STEP_ENTRY_COUNT = 1, /* reading the parameter block */
     VUXOD_STEP_ENTRY_LIST = 2,  /* reading a page of the entry list */
     VUXOD_STEP_RECORD = 3,      /* fetching a record */
-    VUXOD_STEP_CALLBACK = 4     /* a callback asked to stop */
+    VUXOD_STEP_CALLBACK = 4,    /* a callback asked to stop */
+    VUXOD_STEP_IDENTIFY = 5,    /* vuxod_sync: identifying the instrument */
+    VUXOD_STEP_DATABASE = 6     /* vuxod_sync: using the database */
 };
 /* "reading the entry count", "reading the entry list", "fetching a record",
- * "stopped by the caller", "" for VUXOD_STEP_NONE. Static text. */
+ * "stopped by the caller", "identifying the instrument", "using the database", ""
+ * for VUXOD_STEP_NONE. Static text. */
 VUXOD_API const char* vuxod_step_text(int step);
 
 /* What a log read did. Every field is written, also on failure. */
@@ -353,6 +359,78 @@ typedef struct vuxod_log_report {
  * VUXOD_E_UNSORTED when skip_pairs is out of order; VUXOD_E_NO_MEMORY. */
 VUXOD_API int vuxod_read_log(vuxod_session* s, const vuxod_log_options* o,
                              vuxod_log_report* report);
+
+/* ---- Sync into a database ------------------------------------------------ */
+
+/* vuxod_sync keeps an SQLite file (created when missing, WAL mode) holding every
+ * measurement ever fetched from any instrument: tables instruments, measurements
+ * (unique on instrument, slot and key; every decoded field, the raw record, the
+ * time taken as ISO 8601 text) and scan_values, versioned with PRAGMA
+ * user_version. Nothing stored is ever changed or deleted. */
+
+/* Nonzero: stop after the record being stored. Polled after every record. */
+typedef int (*vuxod_stop_fn)(void* user);
+
+typedef struct vuxod_sync_options {
+    uint32_t struct_size; /* sizeof(vuxod_sync_options); set by _init */
+    uint32_t flags;       /* 0 */
+    /* The instrument's serial number and firmware version when the caller has
+     * read them already; NULL: vuxod_sync reads them. */
+    const char* serial;
+    const char* firmware;
+    vuxod_progress_fn progress;  /* as vuxod_read_log's; may be NULL */
+    vuxod_failure_fn on_failure; /* each record that could not be fetched; may be NULL */
+    vuxod_stop_fn stop;          /* may be NULL */
+    void* user;                  /* handed to every callback */
+} vuxod_sync_options;
+
+/* Zeroes *o and sets struct_size. */
+VUXOD_API void vuxod_sync_options_init(vuxod_sync_options* o);
+
+/* What went wrong with the database (vuxod_sync_summary.db_step). */
+enum vuxod_db_step {
+    VUXOD_DB_NONE = 0,
+    VUXOD_DB_OPEN = 1,       /* opening, creating or upgrading the file */
+    VUXOD_DB_READ = 2,       /* reading what is held */
+    VUXOD_DB_INSTRUMENT = 3, /* recording the instrument */
+    VUXOD_DB_STORE = 4       /* storing the record of `slot` */
+};
+
+/* What a sync did. Every field is written, also on failure. */
+typedef struct vuxod_sync_summary {
+    int32_t code;          /* the result vuxod_sync returned */
+    int32_t step;          /* enum vuxod_step of the failure that ended the sync or of
+                              the first failed record; VUXOD_STEP_NONE when all went well */
+    int32_t slot;          /* the record (or first entry of the page) concerned, else -1 */
+    uint32_t key;          /* that record's key, else 0 */
+    int32_t db_step;       /* enum vuxod_db_step, VUXOD_DB_NONE unless code is
+                              VUXOD_E_DATABASE */
+    int32_t generation;    /* VUXOD_V1 or VUXOD_V2, -1 before identification */
+    uint32_t entry_count;  /* as the instrument reported it */
+    uint32_t stored;       /* new records stored by this sync */
+    uint32_t already_held; /* records the database held before */
+    uint32_t failed;       /* records that could not be fetched */
+    char serial[16];       /* the instrument's serial number, NUL-terminated */
+    char firmware[16];
+    char db_error[256];   /* the database's words for a VUXOD_E_DATABASE failure */
+    uint32_t reserved[8]; /* 0 */
+} vuxod_sync_summary;
+
+/* The incremental sync of the connection's log into the SQLite file at db_path:
+ * reads the entry count and the entry list, fetches only the (slot, key) pairs
+ * the file does not hold, and stores each record in its own transaction as it
+ * arrives, so an interrupted sync keeps what it stored and the next one fetches
+ * the rest. A slot whose key changed is a new measurement. A record the
+ * instrument fails to deliver is reported to on_failure and the sync goes on;
+ * a lost connection ends it.
+ * Returns VUXOD_OK when every record missing from the file was stored;
+ * VUXOD_E_DATABASE when the file could not be used (the summary's db_step and
+ * db_error say how); VUXOD_E_STOPPED when stop or on_failure asked to stop;
+ * otherwise the failure that ended the sync or the first failed record's result,
+ * with the step, slot and key in *summary (may be NULL). Runs on the caller's
+ * thread like vuxod_read_log; the callbacks too. */
+VUXOD_API int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
+                         vuxod_sync_summary* summary);
 
 #ifdef __cplusplus
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim_describe.h"
 #include "sim_options.h"
 #include "simulator.h"
 
@@ -23,6 +24,9 @@ int main(int argc, char** argv) {
     case ParseResult::error:
         std::fprintf(stderr, "vuxoint-sim: %s\n%s", message.c_str(), usage_text());
         return 2;
+    case ParseResult::describe:
+        std::fputs(describe_data_set(cfg.data).c_str(), stdout);
+        return 0;
     case ParseResult::run:
         break;
     }

@@ -55,6 +55,8 @@ const char kUsage[] =
     "  --chaos SEED[:RATE]        random faults at RATE per answer (default 0.05)\n"
     "\n"
     "  --log FILE                 every received request frame as a line of hex\n"
+    "  --describe                 print the data set's records as JSON and exit (what a\n"
+    "                             reader of each record must find)\n"
     "  --help                     this text\n"
     "  --version                  the program's version\n";
 
@@ -266,6 +268,7 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
         {"--garbage", [&f] { f.garbage = true; }},
         {"--silent", [&f] { f.silent = true; }},
     };
+    bool describe = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -280,6 +283,10 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
         }
         if (name == "--version") {
             return ParseResult::version;
+        }
+        if (name == "--describe" && !has_value) {
+            describe = true;
+            continue;
         }
         if (auto it = flags.find(name); it != flags.end() && !has_value) {
             it->second();
@@ -307,7 +314,7 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
                    generation_name(cfg->data.gen);
         return ParseResult::error;
     }
-    return ParseResult::run;
+    return describe ? ParseResult::describe : ParseResult::run;
 }
 
 } // namespace vuxo::sim

@@ -9,7 +9,7 @@
 
 namespace vuxo::sim {
 
-enum class ParseResult { run, help, version, error };
+enum class ParseResult { run, help, version, error, describe };
 
 // Fills *config from the arguments (program name excluded). On error *message says why.
 ParseResult parse_options(const std::vector<std::string>& args, Config* config,

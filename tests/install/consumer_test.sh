@@ -1,9 +1,10 @@
 #!/bin/sh
-# usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR WORK_DIR
+# usage: consumer_test.sh BUILD_DIR CONSUMER_SOURCE_DIR WORK_DIR [PYTHON]
 set -eu
 build=$1
 src=$2
 work=$3
+python=${4:-}
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
@@ -31,4 +32,13 @@ echo "== find_package (CMake gives the program the runpath itself)"
 cmake -S "$src" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/cmake-build" >/dev/null
 "$work/cmake-build/consumer"
+
+if [ -n "$python" ]; then
+    echo "== Python package"
+    # Found through the _paths.py written at install time: no VUXOINT_LIBDIR.
+    site=$(dirname "$(find "$prefix" -name py.typed -path '*/vuxoint/*' | head -n 1)")
+    env -u VUXOINT_LIBDIR PYTHONPATH="$(dirname "$site")" PYTHONDONTWRITEBYTECODE=1 "$python" -c \
+        "import sys, vuxoint, vuxoint._lib as l; sys.exit(0 if l.data._name.startswith(sys.argv[1]) else 1)" \
+        "$prefix"
+fi
 echo "consumer ok"

@@ -1,0 +1,213 @@
+// The incremental sync: the store (store.h) fed by a log read that skips what the
+// store holds. The vuxoint tool and the Python package both run exactly this.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "store.h"
+#include "vuxodata.h"
+#include "vuxoint.h"
+
+namespace {
+
+using vuxocli::InstrumentInfo;
+using vuxocli::PutResult;
+using vuxocli::Store;
+
+struct Run {
+    Store* store = nullptr;
+    const vuxod_sync_options* o = nullptr;
+    InstrumentInfo info;
+    // The instrument's row is written with the first record stored, so that a
+    // sync that finds nothing new writes nothing at all.
+    bool noted = false;
+    int64_t instrument_id = 0;
+    uint32_t stored = 0;
+    uint32_t already_held = 0;
+    int db_step = VUXOD_DB_NONE;
+    std::string db_error;
+    int32_t db_error_slot = -1;
+};
+
+bool stop_asked(const Run& run) {
+    return run.o->stop != nullptr && run.o->stop(run.o->user) != 0;
+}
+
+int on_record(const vuxod_record* record, void* user) {
+    Run& run = *static_cast<Run*>(user);
+    try {
+        std::string error;
+        if (!run.noted && !run.store->note_sync(run.info, &run.instrument_id, &error)) {
+            run.db_step = VUXOD_DB_STORE;
+            run.db_error = error;
+            run.db_error_slot = record->slot;
+            return 1;
+        }
+        run.noted = true;
+        switch (run.store->put(run.instrument_id, *record, &error)) {
+        case PutResult::stored:
+            ++run.stored;
+            break;
+        case PutResult::already_held:
+            ++run.already_held;
+            break;
+        case PutResult::failed:
+            run.db_step = VUXOD_DB_STORE;
+            run.db_error = error;
+            run.db_error_slot = record->slot;
+            return 1;
+        }
+    } catch (...) {
+        run.db_step = VUXOD_DB_STORE;
+        run.db_error = "out of memory";
+        run.db_error_slot = record->slot;
+        return 1;
+    }
+    return stop_asked(run) ? 1 : 0;
+}
+
+int on_failure(int32_t slot, uint32_t key, int code, void* user) {
+    Run& run = *static_cast<Run*>(user);
+    if (run.o->on_failure != nullptr && run.o->on_failure(slot, key, code, run.o->user) != 0) {
+        return 1;
+    }
+    return stop_asked(run) ? 1 : 0;
+}
+
+void on_progress(int phase, uint32_t done, uint32_t total, void* user) {
+    const Run& run = *static_cast<Run*>(user);
+    if (run.o->progress != nullptr) {
+        run.o->progress(phase, done, total, run.o->user);
+    }
+}
+
+void copy_text(char* out, std::size_t size, const std::string& text) {
+    const std::size_t n = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+// Eight characters fill the instrument's field without a terminating zero.
+std::string read_text(int (*get)(int, char*), int conn_id, int* rc) {
+    char text[32] = {};
+    *rc = get(conn_id, text);
+    return std::string(text, strnlen(text, 8));
+}
+
+int database_failure(vuxod_sync_summary* out, int db_step, const std::string& error, int32_t slot) {
+    out->code = VUXOD_E_DATABASE;
+    out->step = VUXOD_STEP_DATABASE;
+    out->db_step = db_step;
+    out->slot = slot;
+    copy_text(out->db_error, sizeof out->db_error, error);
+    return VUXOD_E_DATABASE;
+}
+
+int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, vuxod_sync_summary* out) {
+    std::string error;
+    std::unique_ptr<Store> store = Store::open(db_path, Store::Mode::write, &error);
+    if (!store) {
+        return database_failure(out, VUXOD_DB_OPEN, error, -1);
+    }
+    vuxod_session session;
+    int rc = vuxod_session_open(&session, conn_id);
+    Run run;
+    run.store = store.get();
+    run.o = o;
+    run.info.generation = session.generation;
+    if (rc == VUXOD_OK) {
+        run.info.serial = o->serial != nullptr ? std::string(o->serial)
+                                               : read_text(vuxo_get_serial, conn_id, &rc);
+    }
+    if (rc == VUXOD_OK) {
+        run.info.firmware = o->firmware != nullptr ? std::string(o->firmware)
+                                                   : read_text(vuxo_get_fw_version, conn_id, &rc);
+    }
+    if (rc != VUXOD_OK || run.info.serial.empty()) {
+        out->code = rc != VUXOD_OK ? rc : VUXOD_E_NO_DEVICE;
+        out->step = VUXOD_STEP_IDENTIFY;
+        return out->code;
+    }
+    out->generation = session.generation;
+    copy_text(out->serial, sizeof out->serial, run.info.serial);
+    copy_text(out->firmware, sizeof out->firmware, run.info.firmware);
+
+    std::vector<vuxod_slot_key> held;
+    std::string firmware;
+    const bool known =
+        store->find_instrument(run.info.serial, &run.instrument_id, &firmware, &error);
+    if (!error.empty() || !store->held(run.info.serial, &held, &error)) {
+        return database_failure(out, VUXOD_DB_READ, error, -1);
+    }
+    vuxod_sort_slot_keys(held.data(), held.size());
+
+    vuxod_log_options lo;
+    vuxod_log_options_init(&lo);
+    lo.flags = VUXOD_LOG_KEEP_GOING;
+    lo.on_record = on_record;
+    lo.on_failure = on_failure;
+    lo.progress = on_progress;
+    lo.skip_pairs = held.data();
+    lo.skip_count = held.size();
+    lo.user = &run;
+    vuxod_log_report report{};
+    rc = vuxod_read_log(&session, &lo, &report);
+
+    out->entry_count = report.entry_count;
+    out->stored = run.stored;
+    out->already_held = report.skipped + run.already_held;
+    out->failed = report.failed;
+    if (!run.db_error.empty() || run.db_step != VUXOD_DB_NONE) {
+        return database_failure(out, run.db_step, run.db_error, run.db_error_slot);
+    }
+    // A new instrument, or one with new firmware, is recorded even when it
+    // brought no new measurement.
+    if (!run.noted && (!known || firmware != run.info.firmware) &&
+        !store->note_sync(run.info, &run.instrument_id, &error)) {
+        return database_failure(out, VUXOD_DB_INSTRUMENT, error, -1);
+    }
+    out->code = rc;
+    out->step = report.step;
+    out->slot = report.slot;
+    out->key = report.key;
+    return rc;
+}
+
+} // namespace
+
+extern "C" {
+
+void vuxod_sync_options_init(vuxod_sync_options* o) {
+    if (o != nullptr) {
+        std::memset(o, 0, sizeof *o);
+        o->struct_size = sizeof *o;
+    }
+}
+
+int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
+               vuxod_sync_summary* summary) {
+    vuxod_sync_summary local;
+    vuxod_sync_summary* out = summary != nullptr ? summary : &local;
+    std::memset(out, 0, sizeof *out);
+    out->slot = -1;
+    out->generation = -1;
+    vuxod_sync_options defaults;
+    vuxod_sync_options_init(&defaults);
+    if (o == nullptr) {
+        o = &defaults;
+    }
+    if (db_path == nullptr || o->struct_size < sizeof *o) {
+        out->code = VUXOD_E_ARGUMENT;
+        return out->code;
+    }
+    try {
+        return sync(conn_id, db_path, o, out);
+    } catch (...) {
+        out->code = VUXOD_E_NO_MEMORY;
+        return out->code;
+    }
+}
+
+} // extern "C"

@@ -1,0 +1,129 @@
+"""python -m vuxoint: list, info, sync and export, for machines without the C++ tool.
+
+Exit status: 0 done, 1 some record failed or output failed, 2 usage, 3 no
+connection or no instrument, 4 database, 130 interrupted.
+"""
+
+from __future__ import annotations
+
+import argparse
+import csv
+import json
+import sqlite3
+import sys
+from typing import Any, Dict, List, Optional, Sequence
+
+from . import ConnectionError, DatabaseError, VuxointError, connect, list_instruments
+
+EXPORT_COLUMNS = (
+    "instrument, generation, slot, key, entry_flags & 1 AS note, number, record_id AS id, "
+    "taken_at, kind, susceptibility, susceptibility_units, conductivity, conductivity_units, "
+    "pin, error, diameter, tag, first_count, value_count, downloaded_at"
+)
+
+
+def _info(args: argparse.Namespace) -> int:
+    with connect(args.conn) as meter:
+        print(
+            json.dumps(
+                {
+                    "conn": meter.conn,
+                    "generation": meter.generation,
+                    "serial": meter.serial,
+                    "firmware": meter.firmware,
+                    "clock": meter.clock.isoformat(),
+                }
+            )
+        )
+    return 0
+
+
+def _sync(args: argparse.Namespace) -> int:
+    with connect(args.conn) as meter:
+        r = meter.sync(args.db)
+    if args.json:
+        print(json.dumps({"instrument": r.serial, "generation": r.generation,
+                          "entries": r.entries, "new": r.new,
+                          "already_held": r.already_held, "failed": r.failed,
+                          "database": r.database}))
+    else:
+        print(f"{r.serial}: {r.new} new, {r.already_held} already held, {r.failed} failed")
+    if r.first_failure is not None:
+        print(f"vuxoint: {args.conn}: {r.first_failure}", file=sys.stderr)
+    return 1 if r.failed else 0
+
+
+def _rows(db: str) -> List[Dict[str, Any]]:
+    try:
+        con = sqlite3.connect(f"file:{db}?mode=ro", uri=True)
+    except sqlite3.Error as e:
+        raise DatabaseError(-10009, f"database {db}", str(e)) from e
+    try:
+        con.row_factory = sqlite3.Row
+        cur = con.execute(
+            f"SELECT {EXPORT_COLUMNS} FROM (SELECT m.*, i.serial AS instrument, i.generation "
+            "FROM measurements m JOIN instruments i ON i.id = m.instrument_id) "
+            "ORDER BY instrument, key, slot"
+        )
+        return [dict(r) for r in cur]
+    except sqlite3.Error as e:
+        raise DatabaseError(-10009, f"database {db}", str(e)) from e
+    finally:
+        con.close()
+
+
+def _export(args: argparse.Namespace) -> int:
+    rows = _rows(args.db)
+    out = sys.stdout
+    if args.format == "json":
+        json.dump(rows, out)
+        out.write("\n")
+    elif args.format == "ndjson":
+        for r in rows:
+            out.write(json.dumps(r) + "\n")
+    else:
+        w = csv.writer(out, lineterminator="\r\n")
+        if rows:
+            w.writerow(rows[0].keys())
+        for r in rows:
+            w.writerow(repr(v) if isinstance(v, float) else v for v in r.values())
+    return 0
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    p = argparse.ArgumentParser(prog="python -m vuxoint", description=__doc__,
+                                formatter_class=argparse.RawDescriptionHelpFormatter)
+    sub = p.add_subparsers(dest="command", required=True)
+    sub.add_parser("list", help="list USB instruments")
+    s = sub.add_parser("info", help="serial, generation, firmware and clock of an instrument")
+    s.add_argument("conn", metavar="CONN")
+    s = sub.add_parser("sync", help="fetch what the database does not hold yet")
+    s.add_argument("conn", metavar="CONN")
+    s.add_argument("--db", default="vuxoint.db")
+    s.add_argument("--json", action="store_true")
+    s = sub.add_parser("export", help="the database's measurements as CSV, JSON or NDJSON")
+    s.add_argument("--db", default="vuxoint.db")
+    s.add_argument("--format", choices=("csv", "json", "ndjson"), default="csv")
+    args = p.parse_args(argv)
+    try:
+        if args.command == "list":
+            for port in list_instruments():
+                print(port)
+            return 0
+        return {"info": _info, "sync": _sync, "export": _export}[args.command](args)
+    except KeyboardInterrupt:
+        print("vuxoint: interrupted", file=sys.stderr)
+        return 130
+    except DatabaseError as e:
+        print(f"vuxoint: {e}", file=sys.stderr)
+        return 4
+    except ConnectionError as e:
+        print(f"vuxoint: {getattr(args, 'conn', '')}: {e}", file=sys.stderr)
+        return 3
+    except VuxointError as e:
+        print(f"vuxoint: {getattr(args, 'conn', '')}: {e}", file=sys.stderr)
+        return 2 if e.code == -1 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

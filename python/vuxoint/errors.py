@@ -1,0 +1,68 @@
+"""Exceptions: every failure carries the library's result code and its text."""
+
+from __future__ import annotations
+
+import builtins
+
+from . import _lib
+
+
+class VuxointError(Exception):
+    """A call to the instrument failed.
+
+    `code` is the library's result code (1: the instrument reported a failure;
+    255: no answer; negative: the connection's error number or a refusal of the
+    record layer); `text` says it in words; `step` what was being done.
+    """
+
+    def __init__(self, code: int, step: str = "", text: str = "") -> None:
+        self.code = code
+        self.step = step
+        self.text = text or _lib.result_text(code)
+        super().__init__(f"{step}: {self.text} ({code})" if step else f"{self.text} ({code})")
+
+
+class TimeoutError(VuxointError, builtins.TimeoutError):
+    """The instrument did not answer within the command's time-out (code 255)."""
+
+
+class InstrumentError(VuxointError):
+    """The instrument refused or failed a command, or sent a record it cannot hold."""
+
+
+class ConnectionError(VuxointError, builtins.ConnectionError):
+    """No connection, or the connection was lost."""
+
+
+class DatabaseError(VuxointError):
+    """The sync database could not be opened, read or written."""
+
+
+def error_for(code: int, step: str = "", text: str = "") -> VuxointError:
+    """The exception that fits a nonzero result code."""
+    if code == 255:
+        return TimeoutError(code, step, text)
+    if code == _lib.E_DATABASE:
+        return DatabaseError(code, step, text)
+    if code == _lib.E_NO_DEVICE or -4096 < code < 0 and code != -1:
+        return ConnectionError(code, step, text)
+    if code == 1 or code in (-10003, -10004):
+        return InstrumentError(code, step, text)
+    return VuxointError(code, step, text)
+
+
+def check(code: int, step: str = "") -> None:
+    """Raises the fitting exception for a nonzero result."""
+    if code != 0:
+        raise error_for(code, step)
+
+
+__all__ = [
+    "VuxointError",
+    "TimeoutError",
+    "InstrumentError",
+    "ConnectionError",
+    "DatabaseError",
+    "error_for",
+    "check",
+]

@@ -1,0 +1,447 @@
+"""A connected instrument: identity, clock, measurements, sync and watch.
+
+Every library call runs on a worker thread of the meter's while the calling
+thread waits on a queue in short steps, so Ctrl-C reaches a waiting call within
+a fraction of a second. One call at a time runs on a connection; a call made
+while an interrupted one is still finishing waits for it. The library's own
+callbacks arrive on the transport's thread and only put events into a queue:
+nothing there calls back into the library.
+"""
+
+from __future__ import annotations
+
+import atexit
+import ctypes
+import queue
+import threading
+import time
+import weakref
+from dataclasses import dataclass
+from datetime import datetime
+from typing import Any, Callable, Iterator, List, Optional, Tuple
+
+from . import _lib
+from .conn import conn_strings, list_usb
+from .errors import ConnectionError, DatabaseError, VuxointError, check, error_for
+from .measurement import Measurement, from_c
+
+# How often a waiting thread looks up from its queue (and so sees Ctrl-C).
+_POLL_SECONDS = 0.2
+# Codes of a live-data message that report a newly stored measurement.
+_NEW_MEASUREMENT_CODES = (133, 256)
+
+ProgressHook = Callable[[str, int, int], None]
+
+_state_lock = threading.Lock()
+_started = False
+_open_meters: "weakref.WeakSet[Meter]" = weakref.WeakSet()
+# Callbacks handed to the library live as long as the process: the transport
+# may call them until the library is shut.
+_keep_alive: List[Any] = []
+
+
+def _shut() -> None:
+    for meter in list(_open_meters):
+        meter.close()
+    if _started:
+        _lib.dev.vuxo_library_shut()
+
+
+def _start() -> None:
+    global _started
+    with _state_lock:
+        if _started:
+            return
+        check(-1 if _lib.dev.vuxo_library_init() != 0 else 0, "start the transport")
+        _started = True
+        atexit.register(_shut)
+
+
+def list_instruments() -> List[str]:
+    """Connection strings of the instruments attached over USB."""
+    _start()
+    return list_usb()
+
+
+@dataclass(frozen=True)
+class SyncResult:
+    """What `Meter.sync` did: records newly stored, already held, failed.
+
+    `first_failure` is the first record the instrument failed to deliver (the
+    sync went on with the others; the next sync tries it again).
+    """
+
+    serial: str
+    generation: str
+    database: str
+    entries: int
+    new: int
+    already_held: int
+    failed: int
+    first_failure: Optional[VuxointError] = None
+
+
+def _acquire(lock: threading.Lock) -> None:
+    while not lock.acquire(timeout=_POLL_SECONDS):
+        pass
+
+
+def _phase(phase: int) -> str:
+    return "entries" if phase == _lib.PHASE_ENTRIES else "records"
+
+
+class Meter:
+    """An open connection to one instrument; use `connect` to make one.
+
+    Attributes: `conn` (what was asked for), `conn_string` (what the library
+    was given), `generation` ("V1" or "V2"), `serial`, `firmware`.
+    """
+
+    def __init__(self, conn: str) -> None:
+        self.conn = conn
+        self.conn_string = ""
+        self.generation = ""
+        self.serial = ""
+        self.firmware = ""
+        self._conn_id = -1
+        self._busy = threading.Lock()
+        self._live: "queue.SimpleQueue[Tuple[str, int, int]]" = queue.SimpleQueue()
+        self._session = _lib.Session()
+        self._gone: Optional[int] = None
+        self._lost = threading.Event()
+
+    # ---- running library calls --------------------------------------------
+
+    def _stream(self, target: Callable[[Callable[[Any], None], threading.Event], Any]):
+        """Runs target(emit, stop) on a worker thread and yields what it emits;
+        the generator's return value is target's. Leaving early (Ctrl-C, a
+        closed generator) sets stop."""
+        _acquire(self._busy)
+        events: "queue.SimpleQueue[Tuple[str, Any]]" = queue.SimpleQueue()
+        stop = threading.Event()
+
+        def run() -> None:
+            try:
+                events.put(("done", target(events.put, stop)))
+            except BaseException as e:  # handed to the waiting thread
+                events.put(("raise", e))
+            finally:
+                self._busy.release()
+
+        try:
+            threading.Thread(target=run, name="vuxoint-call", daemon=True).start()
+        except BaseException:
+            self._busy.release()
+            raise
+        try:
+            while True:
+                try:
+                    kind, value = events.get(timeout=_POLL_SECONDS)
+                except queue.Empty:
+                    continue
+                if kind == "done":
+                    return value
+                if kind == "raise":
+                    raise value
+                yield kind, value
+        finally:
+            stop.set()
+
+    def _call(self, fn: Callable[[], Any]) -> Any:
+        gen = self._stream(lambda emit, stop: fn())
+        while True:
+            try:
+                next(gen)
+            except StopIteration as done:
+                return done.value
+
+    def _error(self, code: int, step: str) -> VuxointError:
+        """The exception for a failed call: a command that failed because the
+        connection went away raises ConnectionError, whatever code it got."""
+        if code == 255 or code < 0:
+            # The disconnected callback may trail the failed command a little.
+            if self._lost.wait(0.5) or _lib.dev.vuxo_get_type(self._conn_id) < 0:
+                text = _lib.result_text(code) + "; the connection was lost"
+                return ConnectionError(code, step, text)
+        return error_for(code, step)
+
+    def _need_open(self) -> int:
+        if self._conn_id < 0:
+            raise ConnectionError(-107, "use the connection", "the connection is closed")
+        if self._gone is not None:
+            raise ConnectionError(self._gone or -107, "use the connection", "the connection was lost")
+        return self._conn_id
+
+    # ---- connecting ----------------------------------------------------------
+
+    def _open(self, timeout: float) -> None:
+        live = self._live
+
+        def on_live(conn_id, link, code, value, first, second, user):  # transport's thread
+            live.put(("live", code, value))
+
+        lost = self._lost
+
+        def on_gone(conn_id, link, user, value):  # transport's thread
+            lost.set()
+            live.put(("gone", value, 0))
+
+        callbacks = (_lib.LiveDataFn(on_live), _lib.DisconnectedFn(on_gone))
+        _keep_alive.append(callbacks)
+        rc = 255
+        for cs in conn_strings(self.conn):
+            self.conn_string = cs
+            conn_id = ctypes.c_int(-1)
+            rc = self._call(
+                lambda: _lib.dev.vuxo_connect(
+                    cs.encode(),
+                    ctypes.byref(conn_id),
+                    int(timeout * 1000),
+                    _lib.ConnectedFn(),
+                    _lib.ConnErrorFn(),
+                    callbacks[1],
+                    callbacks[0],
+                    None,
+                )
+            )
+            if rc == 0:
+                self._conn_id = conn_id.value
+                break
+        if self._conn_id < 0:
+            raise ConnectionError(rc, f"{self.conn}: connect", "no instrument detected")
+        _open_meters.add(self)
+        try:
+            self._identify()
+        except BaseException:
+            self.close()
+            raise
+
+    def _identify(self) -> None:
+        def read() -> Tuple[int, str, str]:
+            gen = _lib.dev.vuxo_get_type(self._conn_id)
+            check(_lib.data.vuxod_session_open(ctypes.byref(self._session), self._conn_id),
+                  "identify the instrument")
+            buf = ctypes.create_string_buffer(32)
+            check(_lib.dev.vuxo_get_serial(self._conn_id, buf), "read the serial number")
+            serial = _lib.text(buf.raw, 8)
+            buf = ctypes.create_string_buffer(32)
+            check(_lib.dev.vuxo_get_fw_version(self._conn_id, buf), "read the firmware version")
+            return gen, serial, _lib.text(buf.raw, 8)
+
+        gen, self.serial, self.firmware = self._call(read)
+        self.generation = "V2" if gen == 1 else "V1"
+
+    def close(self) -> None:
+        """Closes the connection. Safe to call twice."""
+        if self._conn_id < 0:
+            return
+        # Give a running call a moment to finish; closing makes it fail fast.
+        got = self._busy.acquire(timeout=1.0)
+        try:
+            _lib.dev.vuxo_disconnect(self._conn_id)
+            self._conn_id = -1
+            _open_meters.discard(self)
+        finally:
+            if got:
+                self._busy.release()
+
+    def __enter__(self) -> "Meter":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        return f"<vuxoint.Meter {self.generation} {self.serial} at {self.conn}>"
+
+    # ---- clock -----------------------------------------------------------------
+
+    @property
+    def clock(self) -> datetime:
+        """The instrument's clock (its own time, no time zone); assign to set it."""
+        conn_id = self._need_open()
+        record = (ctypes.c_int32 * 6)()
+        check(self._call(lambda: _lib.dev.vuxo_get_time(conn_id, record)), "read the clock")
+        day, month, year, hour, minute, second = list(record)
+        return datetime(year, month, day, hour, minute, second)
+
+    @clock.setter
+    def clock(self, when: datetime) -> None:
+        conn_id = self._need_open()
+        record = (ctypes.c_int32 * 6)(
+            when.day, when.month, when.year, when.hour, when.minute, when.second
+        )
+        check(self._call(lambda: _lib.dev.vuxo_set_time(conn_id, record)), "set the clock")
+
+    # ---- measurements ----------------------------------------------------------
+
+    def measurements(self, progress: Optional[ProgressHook] = None) -> Iterator[Measurement]:
+        """Every stored measurement, decoded, in download order (ascending key).
+
+        progress(phase, done, total) is called on this thread, phase "entries"
+        (pages of the entry list) or "records". A dropped connection raises
+        `vuxoint.ConnectionError`; measurements yielded before stay valid.
+        """
+        self._need_open()
+
+        def target(emit: Callable[[Any], None], stop: threading.Event) -> None:
+            failure: List[BaseException] = []
+
+            def on_record(rec_p, user):
+                try:
+                    rec = rec_p.contents
+                    emit(("record", from_c(rec.m.contents, rec.slot, rec.key, rec.entry_flags)))
+                except BaseException as e:
+                    failure.append(e)
+                    return 1
+                return 1 if stop.is_set() else 0
+
+            def on_progress(phase, done, total, user):
+                emit(("progress", (_phase(phase), done, total)))
+
+            o = _lib.LogOptions()
+            _lib.data.vuxod_log_options_init(ctypes.byref(o))
+            o.on_record = _lib.RecordFn(on_record)
+            o.progress = _lib.ProgressFn(on_progress)
+            report = _lib.LogReport()
+            rc = _lib.data.vuxod_read_log(ctypes.byref(self._session), ctypes.byref(o),
+                                          ctypes.byref(report))
+            if failure:
+                raise failure[0]
+            if rc == _lib.E_STOPPED and stop.is_set():
+                return
+            if rc != 0:
+                where = f" of slot {report.slot}" if report.step == _lib.STEP_RECORD else ""
+                raise self._error(rc, _lib.step_text(report.step) + where)
+
+        for kind, value in self._stream(target):
+            if kind == "record":
+                yield value
+            elif progress is not None:
+                progress(*value)
+
+    def measurement(self, slot: int) -> Measurement:
+        """The measurement in log slot `slot` (-1: the last one stored)."""
+        self._need_open()
+
+        def fetch() -> Measurement:
+            m = _lib.Measurement()
+            rc = _lib.data.vuxod_fetch_measurement(ctypes.byref(self._session), slot,
+                                                   ctypes.byref(m))
+            if rc != 0:
+                raise self._error(rc, f"fetching the record of slot {slot}")
+            return from_c(m, slot, None, 0)
+
+        return self._call(fetch)
+
+    # ---- sync --------------------------------------------------------------------
+
+    def sync(self, database: str, progress: Optional[ProgressHook] = None) -> SyncResult:
+        """The incremental sync into an SQLite file, the same as ``vuxoint sync``.
+
+        Fetches only what the file does not hold and stores each record as it
+        arrives; an interrupted sync keeps what it stored. Records the instrument
+        failed to deliver are counted in the result (`failed`, `first_failure`);
+        a lost connection, an unreadable entry list or an unusable database raise.
+        """
+        conn_id = self._need_open()
+        path = str(database)
+
+        def target(emit: Callable[[Any], None], stop: threading.Event) -> SyncResult:
+            def on_progress(phase, done, total, user):
+                emit(("progress", (_phase(phase), done, total)))
+
+            def on_failure(slot, key, code, user):
+                return 1 if stop.is_set() else 0
+
+            def on_stop(user):
+                return 1 if stop.is_set() else 0
+
+            o = _lib.SyncOptions()
+            _lib.data.vuxod_sync_options_init(ctypes.byref(o))
+            o.serial = self.serial.encode()
+            o.firmware = self.firmware.encode()
+            o.progress = _lib.ProgressFn(on_progress)
+            o.on_failure = _lib.FailureFn(on_failure)
+            o.stop = _lib.StopFn(on_stop)
+            s = _lib.SyncSummary()
+            rc = _lib.data.vuxod_sync(conn_id, path.encode(), ctypes.byref(o), ctypes.byref(s))
+            if rc == _lib.E_DATABASE:
+                raise DatabaseError(rc, f"database {path}", s.db_error.decode(errors="replace"))
+            first: Optional[VuxointError] = None
+            if rc != 0 and not (rc == _lib.E_STOPPED and stop.is_set()):
+                where = _lib.step_text(s.step)
+                if s.step == _lib.STEP_RECORD:
+                    where += f" of slot {s.slot} (key {s.key})"
+                first = self._error(rc, where)
+                if s.step != _lib.STEP_RECORD or isinstance(first, ConnectionError):
+                    raise first
+            return SyncResult(
+                serial=self.serial,
+                generation=self.generation,
+                database=path,
+                entries=s.entry_count,
+                new=s.stored,
+                already_held=s.already_held,
+                failed=s.failed,
+                first_failure=first,
+            )
+
+        gen = self._stream(target)
+        while True:
+            try:
+                _, value = next(gen)
+            except StopIteration as done:
+                return done.value
+            if progress is not None:
+                progress(*value)
+
+    # ---- watching ------------------------------------------------------------------
+
+    def watch(self, timeout: Optional[float] = None) -> Iterator[Measurement]:
+        """New measurements as the instrument stores them, for `timeout` seconds
+        (None: until the connection ends or the caller stops iterating).
+
+        Measurements stored before the call are not reported; a lost connection
+        raises `vuxoint.ConnectionError`.
+        """
+        self._need_open()
+        while True:  # what arrived before the call is old news, but a loss is not
+            try:
+                kind, value, _ = self._live.get_nowait()
+            except queue.Empty:
+                break
+            if kind == "gone":
+                self._gone = value
+        self._need_open()
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while True:
+            wait = _POLL_SECONDS
+            if deadline is not None:
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return
+                wait = min(wait, left)
+            try:
+                kind, value, slot = self._live.get(timeout=wait)
+            except queue.Empty:
+                continue
+            if kind == "gone":
+                self._gone = value
+                self._need_open()
+            if kind == "live" and value in _NEW_MEASUREMENT_CODES:
+                yield self.measurement(slot)
+
+
+def connect(conn: str, timeout: float = 5.0) -> Meter:
+    """Connects to the instrument CONN names and identifies it.
+
+    CONN takes the vuxoint tool's forms: ``tcp://HOST:PORT``, a device path,
+    ``bt://XX:XX:XX:XX:XX:XX``, ``usb``, ``usb:SERIAL`` or a connection string.
+    timeout is how long to wait for the instrument to be detected, in seconds.
+    Raises `vuxoint.ConnectionError` when none answers.
+    """
+    _start()
+    meter = Meter(conn)
+    meter._open(timeout)
+    return meter

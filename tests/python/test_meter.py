@@ -1,0 +1,110 @@
+"""The package against vuxoint-sim: identity, clock, decoding, watch, lost links, Ctrl-C."""
+
+import os
+import signal
+import struct
+import subprocess
+import sys
+import time
+from datetime import datetime
+
+import pytest
+
+import vuxoint
+
+IDENTITY = {"--v1": ("V1", "51000123", "V1.07.03"), "--v2": ("V2", "A2000456", "V2.11.05")}
+
+
+@pytest.mark.parametrize("link", ["tcp", "pty"])
+@pytest.mark.parametrize("gen", ["--v1", "--v2"])
+def test_identity_and_clock(sim, gen, link):
+    s = sim(gen, "--clock", "5/6/2025-10:11:12", *(["--pty"] if link == "pty" else []))
+    with vuxoint.connect(s.conn) as meter:
+        assert (meter.generation, meter.serial, meter.firmware) == IDENTITY[gen]
+        assert meter.clock == datetime(2025, 6, 5, 10, 11, 12)
+        meter.clock = datetime(2031, 12, 30, 23, 59, 58)
+        assert meter.clock == datetime(2031, 12, 30, 23, 59, 58)
+
+
+def f32(value):
+    return struct.unpack("<I", struct.pack("<f", value))[0]
+
+
+@pytest.mark.parametrize("gen", ["--v1", "--v2"])
+def test_edge_data_set_equals_the_simulators_description(sim, gen):
+    s = sim(gen, "--data", "edge")
+    want = s.describe()
+    fetched = [r for r in want["records"] if r["key"] not in (0, 0xFFFFFFFF)]
+    fetched.sort(key=lambda r: (r["key"], r["slot"]))
+    v2 = gen == "--v2"
+    with vuxoint.connect(s.conn) as meter:
+        got = list(meter.measurements())
+    assert [(m.slot, m.key) for m in got] == [(r["slot"], r["key"]) for r in fetched]
+    for m, r in zip(got, fetched):
+        where = f"slot {r['slot']}"
+        assert m.generation == ("V2" if v2 else "V1"), where
+        assert m.note == bool(r["entry_flags"] & 1), where
+        assert m.taken_at == datetime(*(r[k] for k in ("year", "month", "day", "hour", "minute", "second"))), where
+        assert m.kind == {0: "none", 1: "single", 2: "scan", 3: "other"}[r["kind"]], where
+        for name in ("number", "id", "pin", "error", "diameter", "tag", "first_count",
+                     "value_count", "curve_s", "curve_c", "unit_bits"):
+            assert getattr(m, name) == r[name], f"{where}: {name}"
+        assert m.units == r["susc_units"], where
+        assert m.conductivity_units == (r["cond_units"] if v2 else None), where
+        assert f32(m.susceptibility) == r["susceptibility"], where
+        if v2:
+            assert f32(m.conductivity) == r["conductivity"], where
+        assert m.values.typecode == "f"
+        assert [f32(v) for v in m.values] == r["susc_values"], where
+        assert [f32(v) for v in m.conductivity_values] == r["cond_values"], where
+        assert m.marks == tuple(r["marks"]), where
+        assert m.raw == bytes.fromhex(r["raw"]), where
+    d = got[0].to_dict()
+    assert d["raw"] == got[0].raw and isinstance(d["values"], list)
+    with pytest.raises(Exception):
+        got[0].number = 5  # frozen
+
+
+def test_watch_yields_the_new_measurement(sim):
+    s = sim("--v2", "--measure-every", "0.3")
+    entries = s.describe()["entries"]
+    with vuxoint.connect(s.conn) as meter:
+        new = next(meter.watch(timeout=30))
+        assert (new.slot, new.number) == (entries, entries + 1)
+        held = {m.slot: m for m in meter.measurements()}
+    assert held[new.slot].raw == new.raw
+
+
+def test_killed_simulator_raises_connection_error_and_keeps_what_was_yielded(sim):
+    s = sim("--v2", "--data", "big", "--entries", "300", "--latency", "5")
+    got = []
+    with vuxoint.connect(s.conn) as meter:
+        with pytest.raises(vuxoint.ConnectionError) as caught:
+            for m in meter.measurements():
+                got.append(m)
+                if len(got) == 2:
+                    s.proc.kill()
+    assert len(got) >= 2 and all(len(m.raw) == 4063 for m in got)
+    assert caught.value.code != 0 and caught.value.text
+
+
+WATCHER = """
+import sys, vuxoint
+with vuxoint.connect(sys.argv[1]) as meter:
+    try:
+        print("watching", flush=True)
+        for m in meter.watch(timeout=60):
+            pass
+    except KeyboardInterrupt:
+        print("stopped", flush=True)
+"""
+
+
+def test_ctrl_c_ends_watch_cleanly(sim):
+    s = sim("--v2")
+    child = subprocess.Popen([sys.executable, "-c", WATCHER, s.conn], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=os.environ)
+    assert child.stdout.readline() == "watching\n"
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=20)
+    assert (child.returncode, out, err) == (0, "stopped\n", "")
