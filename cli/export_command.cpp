@@ -109,6 +109,28 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
     return sub;
 }
 
+int open_for_reading(const std::string& db, const std::string& since,
+                     std::unique_ptr<Store>* store) {
+    if (!since.empty() && !valid_since(since)) {
+        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
+                     since.c_str());
+        return kExitUsage;
+    }
+    struct stat st {};
+    if (stat(db.c_str(), &st) != 0) {
+        std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
+                     db.c_str());
+        return kExitDatabase;
+    }
+    std::string error;
+    *store = Store::open(db, Store::Mode::read, &error);
+    if (!*store) {
+        std::fprintf(stderr, "vuxoint: database %s: open: %s\n", db.c_str(), error.c_str());
+        return kExitDatabase;
+    }
+    return kExitOk;
+}
+
 int run_export(const ExportOptions& opt) {
     const std::optional<Format> format = parse_format(opt.format);
     if (!format) {
@@ -116,23 +138,11 @@ int run_export(const ExportOptions& opt) {
                      opt.format.c_str());
         return kExitUsage;
     }
-    if (!opt.since.empty() && !valid_since(opt.since)) {
-        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
-                     opt.since.c_str());
-        return kExitUsage;
-    }
-    struct stat st {};
-    if (stat(opt.db.c_str(), &st) != 0) {
-        std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
-                     opt.db.c_str());
-        return kExitDatabase;
+    std::unique_ptr<Store> store;
+    if (const int status = open_for_reading(opt.db, opt.since, &store); status != kExitOk) {
+        return status;
     }
     std::string error;
-    std::unique_ptr<Store> store = Store::open(opt.db, Store::Mode::read, &error);
-    if (!store) {
-        std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
-        return kExitDatabase;
-    }
     Output output(opt.output);
     std::FILE* out = output.open();
     if (out == nullptr) {

@@ -3,6 +3,7 @@
 #ifndef VUXOCLI_EXPORT_COMMAND_H
 #define VUXOCLI_EXPORT_COMMAND_H
 
+#include <memory>
 #include <string>
 
 namespace CLI {
@@ -25,6 +26,13 @@ int run_export(const ExportOptions& opt);
 
 // True for YYYY-MM-DD, optionally followed by THH:MM or THH:MM:SS.
 bool valid_since(const std::string& text);
+
+class Store;
+// What export and report check before they read: --since well formed, the
+// database there and readable. 0 with *store open, else the exit status, with
+// the reason on standard error.
+int open_for_reading(const std::string& db, const std::string& since,
+                     std::unique_ptr<Store>* store);
 
 } // namespace vuxocli
 

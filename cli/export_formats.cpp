@@ -12,19 +12,6 @@ namespace {
 using Json = nlohmann::basic_json<nlohmann::ordered_map, std::vector, std::string, bool, int64_t,
                                   uint64_t, float>;
 
-std::string cell_text(const Value& v) {
-    if (const auto* i = std::get_if<int64_t>(&v)) {
-        return std::to_string(*i);
-    }
-    if (const auto* d = std::get_if<double>(&v)) {
-        return number_text(*d);
-    }
-    if (const auto* s = std::get_if<std::string>(&v)) {
-        return *s;
-    }
-    return {};
-}
-
 Json cell_json(const Value& v) {
     if (const auto* i = std::get_if<int64_t>(&v)) {
         return *i;
@@ -131,6 +118,19 @@ std::string csv_field(std::string_view text) {
         }
     }
     return quoted + "\"";
+}
+
+std::string cell_text(const Value& v) {
+    if (const auto* i = std::get_if<int64_t>(&v)) {
+        return std::to_string(*i);
+    }
+    if (const auto* d = std::get_if<double>(&v)) {
+        return number_text(*d);
+    }
+    if (const auto* s = std::get_if<std::string>(&v)) {
+        return *s;
+    }
+    return {};
 }
 
 } // namespace vuxocli

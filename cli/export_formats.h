@@ -34,6 +34,9 @@ class RowWriter {
 // Writes to out, which stays the caller's.
 std::unique_ptr<RowWriter> make_writer(Format format, std::FILE* out);
 
+// A cell as text: integers in decimal, floats in their round-trip form, NULL empty.
+std::string cell_text(const Value& v);
+
 // One CSV field, quoted when it must be.
 std::string csv_field(std::string_view text);
 

@@ -72,23 +72,11 @@ int run_report(const ReportOptions& opt) {
         std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
         return kExitUsage;
     }
-    if (!opt.since.empty() && !valid_since(opt.since)) {
-        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
-                     opt.since.c_str());
-        return kExitUsage;
-    }
-    struct stat st {};
-    if (stat(opt.db.c_str(), &st) != 0) {
-        std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
-                     opt.db.c_str());
-        return kExitDatabase;
+    std::unique_ptr<Store> store;
+    if (const int status = open_for_reading(opt.db, opt.since, &store); status != kExitOk) {
+        return status;
     }
     std::string error;
-    std::unique_ptr<Store> store = Store::open(opt.db, Store::Mode::read, &error);
-    if (!store) {
-        std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
-        return kExitDatabase;
-    }
     QueryFilter filter;
     PageInfo info;
     info.source = opt.db;

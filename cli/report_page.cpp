@@ -7,6 +7,7 @@
 #include <map>
 #include <tuple>
 
+#include "export_formats.h"
 #include "number_text.h"
 #include "svg_chart.h"
 
@@ -44,19 +45,6 @@ table.data th{background:#f2f2f2;position:sticky;top:0}
 </head>
 <body>
 )";
-
-std::string cell_text(const Value& v) {
-    if (const auto* i = std::get_if<int64_t>(&v)) {
-        return std::to_string(*i);
-    }
-    if (const auto* d = std::get_if<double>(&v)) {
-        return number_text(*d);
-    }
-    if (const auto* s = std::get_if<std::string>(&v)) {
-        return *s;
-    }
-    return {};
-}
 
 std::string shown_time(std::string iso) {
     if (iso.size() > 10 && iso[10] == 'T') {
