@@ -106,11 +106,11 @@ int discard(const vuxod_record*, void*) {
 // log (or only its entry list) and throw the records away.
 bool library_session(const vuxo::sim::Simulator& sim, bool records, double* pages_s) {
     std::string why;
-    const auto spec = vuxocli::parse_conn(conn_of(sim), &why);
+    const auto target = vuxocli::parse_conn(conn_of(sim), &why);
     vuxocli::Library library;
     vuxocli::Instrument inst;
     std::string error;
-    if (!spec || !library.started() || !vuxocli::open_instrument(*spec, &inst, &error)) {
+    if (!target || !library.started() || !vuxocli::open_instrument(*target, &inst, &error)) {
         std::fprintf(stderr, "library session: %s\n", error.c_str());
         return false;
     }

@@ -72,39 +72,39 @@ std::vector<std::string> usb_serial_candidates(const std::string& serial) {
 }
 
 // Connection strings to try, in order; empty with *error set when none exists.
-std::vector<std::string> conn_strings(const ConnSpec& spec, std::string* error) {
+std::vector<std::string> conn_strings(const ConnTarget& target, std::string* error) {
     ConnBuffer out{};
     int rc = 0;
-    switch (spec.kind) {
+    switch (target.kind) {
     case ConnKind::tcp:
-        rc = vuxo_make_net_conn_string(out.data(), spec.where.c_str(), spec.port);
+        rc = vuxo_make_net_conn_string(out.data(), target.where.c_str(), target.port);
         break;
     case ConnKind::device:
-        rc = vuxo_make_serial_path_conn_string(out.data(), spec.where.c_str());
+        rc = vuxo_make_serial_path_conn_string(out.data(), target.where.c_str());
         break;
     case ConnKind::bluetooth:
-        rc = vuxo_make_bt_conn_string(out.data(), spec.where.c_str(), "");
+        rc = vuxo_make_bt_conn_string(out.data(), target.where.c_str(), "");
         break;
     case ConnKind::raw:
-        return {spec.where};
+        return {target.where};
     case ConnKind::usb_first: {
         std::vector<std::string> all = list_usb();
         if (all.empty()) {
-            *error = spec.text + ": list USB instruments: none found";
+            *error = target.text + ": list USB instruments: none found";
             return {};
         }
         return {all.front()};
     }
     case ConnKind::usb_serial: {
-        std::vector<std::string> all = usb_serial_candidates(spec.where);
+        std::vector<std::string> all = usb_serial_candidates(target.where);
         if (all.empty()) {
-            *error = spec.text + ": list USB instruments: none found";
+            *error = target.text + ": list USB instruments: none found";
         }
         return all;
     }
     }
     if (rc != 0) {
-        *error = spec.text + ": build the connection string: " + result_text(rc);
+        *error = target.text + ": build the connection string: " + result_text(rc);
         return {};
     }
     out.back() = '\0';
@@ -132,15 +132,15 @@ Library::~Library() {
     vuxo_library_shut();
 }
 
-std::string describe(const ConnSpec& spec, const std::string& conn_string) {
-    if (conn_string.empty() || conn_string == spec.text) {
-        return spec.text;
+std::string describe(const ConnTarget& target, const std::string& conn_string) {
+    if (conn_string.empty() || conn_string == target.text) {
+        return target.text;
     }
-    return spec.text + " (" + conn_string + ")";
+    return target.text + " (" + conn_string + ")";
 }
 
-bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error) {
-    const std::vector<std::string> candidates = conn_strings(spec, error);
+bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error) {
+    const std::vector<std::string> candidates = conn_strings(target, error);
     int rc = 255;
     for (const std::string& conn : candidates) {
         out->conn_string = conn;
@@ -156,7 +156,7 @@ bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error) 
     if (candidates.empty()) {
         return false;
     }
-    const std::string who = describe(spec, out->conn_string);
+    const std::string who = describe(target, out->conn_string);
     if (out->conn_id < 0) {
         *error = who + ": connect: " + connect_failure(rc);
         return false;

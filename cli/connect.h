@@ -1,4 +1,4 @@
-// Opening the instrument a CONN names: the library started for the run, the spec
+// Opening the instrument a CONN names: the library started for the run, the target
 // turned into a connection string, the connection made and the instrument
 // identified. Failures come back as one message that names the connection, the
 // step and the library's result in words.
@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "conn_spec.h"
+#include "conn_target.h"
 
 namespace vuxocli {
 
@@ -34,11 +34,11 @@ struct Instrument {
 
 // Connects and reads the serial number and firmware version. False with the
 // message in *error (connection, step, result in words).
-bool open_instrument(const ConnSpec& spec, Instrument* out, std::string* error);
+bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error);
 void close_instrument(Instrument& inst);
 
 // "tcp://127.0.0.1:5000 (NET:127.0.0.1:5000,1000)": how messages name a connection.
-std::string describe(const ConnSpec& spec, const std::string& conn_string);
+std::string describe(const ConnTarget& target, const std::string& conn_string);
 
 } // namespace vuxocli
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "conn_spec.h"
+#include "conn_target.h"
 #include "exit_status.h"
 #include "export_command.h"
 #include "report_command.h"

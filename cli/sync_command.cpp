@@ -126,8 +126,8 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
 
 int run_sync(const SyncOptions& opt) {
     std::string why;
-    const std::optional<ConnSpec> spec = parse_conn(opt.conn, &why);
-    if (!spec) {
+    const std::optional<ConnTarget> target = parse_conn(opt.conn, &why);
+    if (!target) {
         std::fprintf(stderr, "vuxoint: CONN \"%s\": %s\n", opt.conn.c_str(), why.c_str());
         return kExitUsage;
     }
@@ -140,15 +140,15 @@ int run_sync(const SyncOptions& opt) {
     }
     Library library;
     if (!library.started()) {
-        std::fprintf(stderr, "vuxoint: %s: start the transport: failed\n", spec->text.c_str());
+        std::fprintf(stderr, "vuxoint: %s: start the transport: failed\n", target->text.c_str());
         return kExitNoInstrument;
     }
     Instrument inst;
-    if (!open_instrument(*spec, &inst, &error)) {
+    if (!open_instrument(*target, &inst, &error)) {
         std::fprintf(stderr, "vuxoint: %s\n", error.c_str());
         return kExitNoInstrument;
     }
-    const std::string who = describe(*spec, inst.conn_string);
+    const std::string who = describe(*target, inst.conn_string);
 
     Progress progress(stderr, isatty(STDERR_FILENO) == 1);
     Run run;

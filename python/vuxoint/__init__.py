@@ -18,7 +18,7 @@ from __future__ import annotations
 
 from typing import Any
 
-from .conn import ConnSpecError
+from .conn import ConnTargetError
 from .errors import ConnectionError, DatabaseError, InstrumentError, TimeoutError, VuxointError
 from .measurement import Measurement
 from .meter import Meter, SyncResult, connect, list_instruments
@@ -36,7 +36,7 @@ __all__ = [
     "InstrumentError",
     "ConnectionError",
     "DatabaseError",
-    "ConnSpecError",
+    "ConnTargetError",
 ]
 
 

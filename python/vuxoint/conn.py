@@ -19,7 +19,7 @@ _RAW_PREFIXES = ("SER:", "NET:", "BT:", "USBF:", "USBS:", "USBU:")
 _BT = re.compile(r"^[0-9A-Fa-f]{2}(:[0-9A-Fa-f]{2}){5}$")
 
 
-class ConnSpecError(VuxointError, ValueError):
+class ConnTargetError(VuxointError, ValueError):
     """CONN is not one of the forms the package takes."""
 
     def __init__(self, conn: str, why: str) -> None:
@@ -48,39 +48,39 @@ def _built(fn, *args) -> str:
 def _tcp(conn: str, rest: str) -> List[str]:
     host, sep, digits = rest.rpartition(":")
     if not sep:
-        raise ConnSpecError(conn, "tcp:// needs HOST:PORT")
+        raise ConnTargetError(conn, "tcp:// needs HOST:PORT")
     if len(host) >= 2 and host[0] == "[" and host[-1] == "]":
         host = host[1:-1]
     elif ":" in host:
-        raise ConnSpecError(conn, "an IPv6 address goes in brackets: tcp://[ADDRESS]:PORT")
+        raise ConnTargetError(conn, "an IPv6 address goes in brackets: tcp://[ADDRESS]:PORT")
     if not digits.isdigit() or not 1 <= int(digits) <= 65535:
-        raise ConnSpecError(conn, "the port must be a number from 1 to 65535")
+        raise ConnTargetError(conn, "the port must be a number from 1 to 65535")
     if not host or any(c in host for c in ",/ "):
-        raise ConnSpecError(conn, "tcp:// needs a host name or address before the port")
+        raise ConnTargetError(conn, "tcp:// needs a host name or address before the port")
     return [_built(_lib.dev.vuxo_make_net_conn_string, host.encode(), int(digits))]
 
 
 def conn_strings(conn: str) -> List[str]:
     """The connection strings to try for CONN, in order (the library must be started)."""
     if not conn:
-        raise ConnSpecError(conn, "empty")
+        raise ConnTargetError(conn, "empty")
     if len(conn) > _lib.CONN_STRING_SIZE - 1:
-        raise ConnSpecError(conn, "longer than 127 characters")
+        raise ConnTargetError(conn, "longer than 127 characters")
     if conn.startswith("tcp://"):
         return _tcp(conn, conn[6:])
     if conn.startswith("bt://"):
         if not _BT.match(conn[5:]):
-            raise ConnSpecError(conn, "bt:// needs an address of the form XX:XX:XX:XX:XX:XX")
+            raise ConnTargetError(conn, "bt:// needs an address of the form XX:XX:XX:XX:XX:XX")
         return [_built(_lib.dev.vuxo_make_bt_conn_string, conn[5:].encode(), b"")]
     if conn == "usb":
         found = list_usb()
         if not found:
-            raise ConnSpecError(conn, "list USB instruments: none found")
+            raise ConnTargetError(conn, "list USB instruments: none found")
         return found[:1]
     if conn.startswith("usb:"):
         serial = conn[4:]
         if not serial or "/" in serial or " " in serial:
-            raise ConnSpecError(conn, "usb: needs a USB serial number without spaces or slashes")
+            raise ConnTargetError(conn, "usb: needs a USB serial number without spaces or slashes")
         # The listing names ports; a USB connection string may name the
         # instrument's serial number instead, under each product id listed.
         out: List[str] = []
@@ -91,12 +91,12 @@ def conn_strings(conn: str) -> List[str]:
                 if text not in out:
                     out.append(text)
         if not out:
-            raise ConnSpecError(conn, "list USB instruments: none found")
+            raise ConnTargetError(conn, "list USB instruments: none found")
         return out
     if conn.startswith(("/", "./", "../")):
         return [_built(_lib.dev.vuxo_make_serial_path_conn_string, conn.encode())]
     if conn.startswith(_RAW_PREFIXES):
         return [conn]
-    raise ConnSpecError(
+    raise ConnTargetError(
         conn, "not tcp://HOST:PORT, a device path, bt://ADDRESS, usb, usb:SERIAL or a connection string"
     )

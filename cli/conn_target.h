@@ -10,10 +10,10 @@
 //   SER:... NET:... BT:... USBF:... USBS:... USBU:...
 //                            a connection string, handed to the library unchanged
 //
-// Parsing is pure text work; turning a spec into a connection string (which may
+// Parsing is pure text work; turning a target into a connection string (which may
 // list USB instruments) is connect.h's.
-#ifndef VUXOCLI_CONN_SPEC_H
-#define VUXOCLI_CONN_SPEC_H
+#ifndef VUXOCLI_CONN_TARGET_H
+#define VUXOCLI_CONN_TARGET_H
 
 #include <cstdint>
 #include <optional>
@@ -24,15 +24,15 @@ namespace vuxocli {
 
 enum class ConnKind { tcp, device, bluetooth, usb_first, usb_serial, raw };
 
-struct ConnSpec {
+struct ConnTarget {
     ConnKind kind = ConnKind::raw;
     std::string text;  // as the user typed it, for messages
     std::string where; // host, device path, Bluetooth address, USB serial or raw string
     uint16_t port = 0; // tcp only
 };
 
-// The spec, or nullopt with the reason in *why.
-std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why);
+// The target, or nullopt with the reason in *why.
+std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why);
 
 // The forms above as lines for --help.
 const char* conn_forms_help();

@@ -2,13 +2,13 @@
 // mistakes it must refuse rather than hand to the library.
 #include <gtest/gtest.h>
 
-#include "conn_spec.h"
+#include "conn_target.h"
 
 namespace {
 
 using vuxocli::ConnKind;
 
-TEST(ConnSpec, Forms) {
+TEST(ConnTarget, Forms) {
     struct Case {
         const char* text;
         ConnKind kind;
@@ -30,16 +30,16 @@ TEST(ConnSpec, Forms) {
     };
     for (const Case& c : cases) {
         std::string why;
-        const auto spec = vuxocli::parse_conn(c.text, &why);
-        ASSERT_TRUE(spec) << c.text << ": " << why;
-        EXPECT_EQ(spec->kind, c.kind) << c.text;
-        EXPECT_EQ(spec->where, c.where) << c.text;
-        EXPECT_EQ(spec->port, c.port) << c.text;
-        EXPECT_EQ(spec->text, c.text);
+        const auto target = vuxocli::parse_conn(c.text, &why);
+        ASSERT_TRUE(target) << c.text << ": " << why;
+        EXPECT_EQ(target->kind, c.kind) << c.text;
+        EXPECT_EQ(target->where, c.where) << c.text;
+        EXPECT_EQ(target->port, c.port) << c.text;
+        EXPECT_EQ(target->text, c.text);
     }
 }
 
-TEST(ConnSpec, Refused) {
+TEST(ConnTarget, Refused) {
     const char* bad[] = {
         "",
         "tcp://127.0.0.1",       // no port

@@ -1,4 +1,4 @@
-#include "conn_spec.h"
+#include "conn_target.h"
 
 #include <cctype>
 #include <charconv>
@@ -29,7 +29,7 @@ bool is_bt_address(std::string_view a) {
     return true;
 }
 
-std::optional<ConnSpec> parse_tcp(ConnSpec spec, std::string_view rest, std::string* why) {
+std::optional<ConnTarget> parse_tcp(ConnTarget target, std::string_view rest, std::string* why) {
     const std::size_t colon = rest.rfind(':');
     if (colon == std::string_view::npos) {
         *why = "tcp:// needs HOST:PORT";
@@ -53,17 +53,17 @@ std::optional<ConnSpec> parse_tcp(ConnSpec spec, std::string_view rest, std::str
         *why = "tcp:// needs a host name or address before the port";
         return std::nullopt;
     }
-    spec.kind = ConnKind::tcp;
-    spec.where = host;
-    spec.port = static_cast<uint16_t>(port);
-    return spec;
+    target.kind = ConnKind::tcp;
+    target.where = host;
+    target.port = static_cast<uint16_t>(port);
+    return target;
 }
 
 } // namespace
 
-std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why) {
-    ConnSpec spec;
-    spec.text = text;
+std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why) {
+    ConnTarget target;
+    target.text = text;
     if (text.empty()) {
         *why = "empty";
         return std::nullopt;
@@ -73,20 +73,20 @@ std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why) {
         return std::nullopt;
     }
     if (text.starts_with("tcp://")) {
-        return parse_tcp(std::move(spec), text.substr(6), why);
+        return parse_tcp(std::move(target), text.substr(6), why);
     }
     if (text.starts_with("bt://")) {
         if (!is_bt_address(text.substr(5))) {
             *why = "bt:// needs an address of the form XX:XX:XX:XX:XX:XX";
             return std::nullopt;
         }
-        spec.kind = ConnKind::bluetooth;
-        spec.where = text.substr(5);
-        return spec;
+        target.kind = ConnKind::bluetooth;
+        target.where = text.substr(5);
+        return target;
     }
     if (text == "usb") {
-        spec.kind = ConnKind::usb_first;
-        return spec;
+        target.kind = ConnKind::usb_first;
+        return target;
     }
     if (text.starts_with("usb:")) {
         const std::string_view serial = text.substr(4);
@@ -96,20 +96,20 @@ std::optional<ConnSpec> parse_conn(std::string_view text, std::string* why) {
             *why = "usb: needs a USB serial number without spaces or slashes";
             return std::nullopt;
         }
-        spec.kind = ConnKind::usb_serial;
-        spec.where = serial;
-        return spec;
+        target.kind = ConnKind::usb_serial;
+        target.where = serial;
+        return target;
     }
     if (text.starts_with("/") || text.starts_with("./") || text.starts_with("../")) {
-        spec.kind = ConnKind::device;
-        spec.where = text;
-        return spec;
+        target.kind = ConnKind::device;
+        target.where = text;
+        return target;
     }
     for (std::string_view prefix : kRawPrefixes) {
         if (text.starts_with(prefix)) {
-            spec.kind = ConnKind::raw;
-            spec.where = text;
-            return spec;
+            target.kind = ConnKind::raw;
+            target.where = text;
+            return target;
         }
     }
     *why = "not a form vuxoint knows (see vuxoint --help)";
