@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -66,12 +67,33 @@ void run_command(int conn_id, const Command& c) {
     }
 }
 
+// libFuzzer's time-out alarm interrupts whichever thread it lands on, so the
+// harness's own waits go on after EINTR rather than failing the input.
 int accept_peer() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     pollfd p{g_listener, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) {
-        return -1;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const int ready = poll(&p, 1, 100);
+        if (ready == 1) {
+            return accept4(g_listener, nullptr, nullptr, SOCK_CLOEXEC);
+        }
+        if (ready < 0 && errno != EINTR) {
+            return -1;
+        }
     }
-    return accept(g_listener, nullptr, nullptr);
+    return -1;
+}
+
+bool send_all(int fd, const std::vector<unsigned char>& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno != EINTR) {
+            return false;
+        }
+        sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return true;
 }
 
 } // namespace
@@ -124,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (pause_ms > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms));
         }
-        if (!bytes.empty() && send(peer, bytes.data(), bytes.size(), MSG_NOSIGNAL) < 0) {
+        if (!send_all(peer, bytes)) {
             break;
         }
         if (host_closes_early && ++pieces == 2) {
