@@ -1,9 +1,11 @@
 // The thread of one connection: opens its link, turns what the link does into
 // events, and closes it. Every event of the connection is delivered here, so
 // they reach the event procedure one at a time and in order.
-#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "connection_table.h"
@@ -44,11 +46,18 @@ int millis_until(Clock::time_point deadline) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
+void close_fd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+
 constexpr int kGoOn = -1; // a step's result when the link stays open
 
-// The link is readable (or hung up): deliver what it holds. kGoOn, 0 when the
-// event procedure asks to close, or the link's errno.
-int read_step(Connection& c, short revents) {
+// The link may hold bytes (or have hung up): deliver what it holds. kGoOn, 0
+// when the event procedure asks to close, or the link's errno.
+int read_step(Connection& c, bool hung_up) {
     const ssize_t n = c.ops->read(c.fd, c.rx.data(), c.rx.size());
     if (n > 0) {
         return deliver(c, COMM_EV_DATA, c.rx.data(), static_cast<int>(n)) < 0 ? 0 : kGoOn;
@@ -57,50 +66,144 @@ int read_step(Connection& c, short revents) {
         return static_cast<int>(-n);
     }
     // Hung up with nothing left to read: waiting again would spin.
-    return (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? EPIPE : kGoOn;
+    return hung_up ? EPIPE : kGoOn;
+}
+
+// Bytes a leading caller read but did not take come before anything read later.
+int handback_step(Connection& c) {
+    unsigned char* data = c.rx.data() + c.handback_off;
+    const int len = c.handback_len;
+    c.handback_len = 0;
+    return deliver(c, COMM_EV_DATA, data, len) < 0 ? 0 : kGoOn;
+}
+
+Clock::time_point lead_heard(const Connection& c) {
+    return Clock::time_point(Clock::duration(c.lead_heard.load(std::memory_order_relaxed)));
+}
+
+// What one wait of the connection's thread saw.
+struct Woken {
+    bool link = false; // the link is readable, or a leader asks this thread to read it
+    bool hung_up = false;
+};
+
+Woken wait_once(Connection& c, int timeout_ms, int* error) {
+    epoll_event events[3];
+    const int ready = epoll_wait(c.epoll_fd, events, 3, timeout_ms);
+    if (ready < 0 && errno != EINTR) {
+        *error = errno;
+    }
+    Woken w;
+    for (int i = 0; i < ready; ++i) {
+        if (events[i].data.fd == kTagKick) {
+            eventfd_t count = 0;
+            eventfd_read(c.kick_fd, &count);
+            w.link = true;
+        } else if (events[i].data.fd != kTagWake) {
+            w.link = true;
+            w.hung_up = (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
+        }
+    }
+    return w;
 }
 
 // Runs the open link until it breaks (returns its errno), is asked to stop or
 // the event procedure asks to close (returns 0). Silence of one tick makes
-// one COMM_EV_TIMEOUT; received bytes start the tick again.
+// one COMM_EV_TIMEOUT; bytes received here or by a leading caller start the
+// tick again.
 int pump(Connection& c) {
     const auto tick = std::chrono::milliseconds(c.tick_ms);
-    auto deadline = Clock::now() + tick;
+    Clock::time_point heard = Clock::now();
     while (!c.stop) {
-        pollfd fds[2] = {{c.fd, POLLIN, 0}, {c.wake_fd, POLLIN, 0}};
-        const int ready = poll(fds, 2, c.tick_ms > 0 ? millis_until(deadline) : -1);
-        if (ready < 0 && errno != EINTR) {
-            return errno;
+        heard = std::max(heard, lead_heard(c));
+        int error = 0;
+        const Woken w = wait_once(c, c.tick_ms > 0 ? millis_until(heard + tick) : -1, &error);
+        if (error != 0) {
+            return error;
         }
-        if (ready < 0 || c.stop) {
-            continue;
+        if (c.stop) {
+            break;
         }
-        if (fds[0].revents != 0) {
-            const int step = read_step(c, fds[0].revents);
-            if (step != kGoOn) {
-                return step;
-            }
-            deadline = Clock::now() + tick;
-        } else if (c.tick_ms > 0 && Clock::now() >= deadline) {
-            if (deliver(c, COMM_EV_TIMEOUT, nullptr, 0) < 0) {
-                return 0;
-            }
-            deadline = Clock::now() + tick;
+        std::lock_guard rx(c.rx_mu);
+        int step = kGoOn;
+        if (c.handback_len > 0) {
+            step = handback_step(c);
+            heard = Clock::now();
+        }
+        if (step == kGoOn && w.link) {
+            step = read_step(c, w.hung_up);
+            heard = Clock::now();
+        }
+        if (step == kGoOn && c.tick_ms > 0 &&
+            Clock::now() >= std::max(heard, lead_heard(c)) + tick) {
+            step = deliver(c, COMM_EV_TIMEOUT, nullptr, 0) < 0 ? 0 : kGoOn;
+            heard = Clock::now();
+        }
+        if (step != kGoOn) {
+            return step;
         }
     }
     return 0;
 }
 
+int add_to_set(int epoll_fd, int fd, int tag, uint32_t events) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.fd = tag;
+    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+int open_wait_sets(Connection& c) {
+    c.kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    c.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (c.kick_fd < 0 || c.epoll_fd < 0) {
+        return errno;
+    }
+    constexpr uint32_t kExclusive = EPOLLIN | EPOLLEXCLUSIVE;
+    // The leader's set first: of two exclusive waiters the kernel tries the
+    // one added first. Without it (a link that takes no exclusive waiter)
+    // callers do not lead, and the connection's thread reads everything.
+    c.lead_kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    c.lead_epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (c.lead_kick_fd < 0 || c.lead_epoll_fd < 0 ||
+        add_to_set(c.lead_epoll_fd, c.wake_fd, kTagWake, EPOLLIN) != 0 ||
+        add_to_set(c.lead_epoll_fd, c.lead_kick_fd, kTagKick, EPOLLIN) != 0 ||
+        add_to_set(c.lead_epoll_fd, c.fd, c.fd, kExclusive) != 0) {
+        close_fd(c.lead_epoll_fd);
+        close_fd(c.lead_kick_fd);
+    }
+    const uint32_t link_events = c.lead_epoll_fd >= 0 ? kExclusive : uint32_t{EPOLLIN};
+    if (const int e = add_to_set(c.epoll_fd, c.wake_fd, kTagWake, EPOLLIN); e != 0) {
+        return e;
+    }
+    if (const int e = add_to_set(c.epoll_fd, c.kick_fd, kTagKick, EPOLLIN); e != 0) {
+        return e;
+    }
+    return add_to_set(c.epoll_fd, c.fd, c.fd, link_events);
+}
+
+namespace {
+
 void close_link(Connection& c) {
-    request_stop(c); // writers blocked in poll give up at once
+    request_stop(c); // writers blocked in poll and a leading caller give up at once
+    {
+        std::unique_lock lock(c.mu);
+        c.link_fd = -1; // no caller leads from here on
+        c.cv.wait(lock, [&] { return !c.lead_active; });
+    }
+    close_fd(c.epoll_fd);
+    close_fd(c.kick_fd);
+    close_fd(c.lead_epoll_fd);
     std::lock_guard write_lock(c.write_mu);
     if (c.fd >= 0) {
         c.ops->close(c.fd);
         c.fd = -1;
     }
     std::lock_guard lock(c.mu);
-    ::close(c.wake_fd);
-    c.wake_fd = -1;
+    close_fd(c.lead_kick_fd); // under mu: a capture may still read it
+    close_fd(c.wake_fd);
     c.ended = true;
     c.signal_pending = false;
     c.cv.notify_all(); // comm_wait_connected and comm_wait_response return now
@@ -120,9 +223,18 @@ void run(Connection& c) {
         }
     }
     if (up) {
+        error = open_wait_sets(c);
+        up = error == 0;
+    }
+    if (up) {
         int connecting = COMM_STATE_CONNECTING;
         c.state.compare_exchange_strong(connecting, COMM_STATE_OPEN);
         if (deliver(c, COMM_EV_CONNECTED, nullptr, 0) >= 0) {
+            {
+                // Callers may lead once the procedure has seen the link up.
+                std::lock_guard lock(c.mu);
+                c.link_fd = c.lead_epoll_fd >= 0 ? c.fd : -1;
+            }
             error = pump(c);
         }
     }

@@ -38,6 +38,24 @@ struct Connection {
     std::atomic<int> state{COMM_STATE_CONNECTING};
     std::atomic<bool> stop{false};
 
+    // Reading the link and running the event procedure: whoever does it (the
+    // connection's thread for each event, a leading caller for each read, see
+    // lead.cpp) holds rx_mu. Bytes a leader read but did not take wait in rx
+    // for the connection's thread (also under rx_mu).
+    std::timed_mutex rx_mu;
+    int handback_off = 0;
+    int handback_len = 0;
+    // Wait sets and their wake-ups, owned by the connection's thread: its own
+    // (stop, kick_fd, the link) and the leader's (stop, lead_kick_fd, the link).
+    // The link is in both as an exclusive waiter, the leader's first, so new
+    // bytes wake a leader that waits and otherwise the connection's thread.
+    int epoll_fd = -1;
+    int kick_fd = -1; // handed-back bytes, or a link the leader left unread
+    int lead_epoll_fd = -1;
+    int lead_kick_fd = -1; // the connection's thread captured the leader's answer
+    // When a leader last read bytes: the silence before a tick counts from it.
+    std::atomic<Clock::rep> lead_heard{0};
+
     // Serialises writers and keeps the descriptors open while one writes.
     std::mutex write_mu;
     int fd = -1;      // written only by the connection's thread, under write_mu
@@ -51,9 +69,11 @@ struct Connection {
     ResponseSlot slots[3];
     bool signal_pending = false; // comm_signal_connected during the current event
     bool identified = false;
-    bool ended = false;   // the link is down; DISCONNECTED follows
-    bool walkable = true; // guarded by the table's mutex, not by mu
-    int claims = 0;       // walks that yielded this connection and may still use it
+    bool ended = false;       // the link is down; DISCONNECTED follows
+    int link_fd = -1;         // the link while a caller may lead; -1 once it closes
+    bool lead_active = false; // a caller leads; the close waits until it stops
+    bool walkable = true;     // guarded by the table's mutex, not by mu
+    int claims = 0;           // walks that yielded this connection and may still use it
     // Wakes only the close waiting for claims to end, so that walks (one per
     // transaction) never wake a caller waiting for its answer.
     std::condition_variable claims_done;
@@ -63,6 +83,19 @@ using ConnPtr = std::shared_ptr<Connection>;
 
 // Sets stop and makes wake_fd readable; safe from any thread, any number of times.
 void request_stop(Connection& c);
+
+// Tags of the wait sets' members (epoll data): the link carries its descriptor.
+constexpr int kTagWake = -2;
+constexpr int kTagKick = -3;
+
+// Creates both wait sets for the open link (conn_thread.cpp). 0 or an errno.
+int open_wait_sets(Connection& c);
+
+// comm_wait_response, lock held: while nothing is captured and the link is up,
+// the caller reads the link itself until its answer is captured, the deadline
+// passes, the connection stops or it hands bytes back (lead.cpp). Returns with
+// the lock held again.
+void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point deadline);
 
 // A caller's thread moves on from the buffers the last wait reported
 // (response.cpp): those slots may capture again.

@@ -4,6 +4,8 @@
 // A buffer whose frame the last wait reported may still be read by the waiter,
 // so it takes no new frame until that caller's thread comes back to the
 // transport for this connection (writes, waits, re-arms or disarms).
+#include <sys/eventfd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -95,6 +97,10 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
         std::memcpy(slot.buf, frame, static_cast<size_t>(len));
         slot.count = len;
         c->captured = true;
+        if (c->lead_active && current_event_connection() == c.get()) {
+            // Captured here while a caller leads: it waits for its link, not on cv.
+            eventfd_write(c->lead_kick_fd, 1);
+        }
         // Notified after unlocking, so the woken waiter does not block at once
         // on the mutex this thread still holds.
         lock.unlock();
@@ -128,6 +134,7 @@ COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* coun
         slot.reported = false;
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+    lead(*c, lock, deadline);
     c->cv.wait_until(lock, deadline, [&] { return c->captured || c->ended; });
     const bool any = c->captured;
     for (int i = 0; i < 3; ++i) {

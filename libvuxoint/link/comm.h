@@ -23,6 +23,19 @@
  *     the connection was closed on request.
  * An event procedure that returns a negative value closes its connection.
  *
+ * Leading: a caller waiting in comm_wait_response reads the link itself while
+ * it waits, and hands the bytes to the event procedure on its own thread as
+ * COMM_EV_LEAD_DATA. There the procedure may only assemble frames and capture
+ * answers (comm_fill_rsp_buff); it returns how many of the bytes it took
+ * (anything outside 0..value counts as 0). The bytes it did not take, and
+ * every byte after them, reach it on the connection's thread as COMM_EV_DATA,
+ * before anything read later, and the caller waits as before. A procedure that
+ * does not know the kind returns 0 and sees every byte as COMM_EV_DATA. So it
+ * is guaranteed, not incidental, that every other event, and so every
+ * callback of the layers above, runs on the connection's thread, one at a
+ * time, in the order its bytes arrived; and COMM_EV_LEAD_DATA never runs at
+ * the same time as another event of its connection.
+ *
  * Connection ids are positive and never reused within a process. comm_init and
  * comm_shut may be called again and again in one process. Every descriptor is
  * close-on-exec, and no write raises SIGPIPE.
@@ -53,7 +66,8 @@ enum {
     COMM_EV_CONN_ERROR = 2,   /* value: the OS error (errno) */
     COMM_EV_DISCONNECTED = 3, /* last event; the context may be freed in it */
     COMM_EV_DATA = 5,         /* data: received bytes, value: their count */
-    COMM_EV_TIMEOUT = 6       /* one tick of silence passed */
+    COMM_EV_TIMEOUT = 6,      /* one tick of silence passed */
+    COMM_EV_LEAD_DATA = 7     /* bytes read by a waiting caller, on its thread (above) */
 };
 
 /* Connection states answered by comm_get_state (never an error). */

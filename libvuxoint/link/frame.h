@@ -45,6 +45,13 @@ struct FrameReceiver {
     // Returns how many were consumed; *complete tells whether buf now holds a
     // whole frame of pos bytes. The caller resets pos to 0 after handling it.
     std::size_t consume(const unsigned char* data, std::size_t n, bool* complete);
+    // Gives back the byte that completed the frame: the receiver is as it was
+    // before that byte, so feeding that byte again completes the same frame.
+    void unconsume_last() {
+        if (--pos >= static_cast<int32_t>(kHeaderSize)) {
+            --received;
+        }
+    }
     // Abandons a partial frame.
     void reset() { pos = 0; }
 };

@@ -65,6 +65,30 @@ void dispatch_hooks(int conn_id, MXX_link* link, unsigned char* frame, uint16_t 
     }
 }
 
+// Answers, error and resend messages go to the transaction's buffers unless
+// they are still owed for an earlier request.
+void capture(int conn_id, MXX_link* link) {
+    const uint16_t id = frame_id(link->rx.buf);
+    if (link->ledger.pass(id)) {
+        comm_fill_rsp_buff(conn_id, id, link->rx.buf, link->rx.pos);
+    }
+}
+
+// Whether a frame does nothing but what a waiting caller's thread may do:
+// no detection and no hook to run.
+bool capture_only(MXX_link* link, uint16_t id) {
+    if (link->identified != 1 || load_hook(link->hooks[kCatchAllSlot]).id == kCatchAllId) {
+        return false;
+    }
+    const int count = load_hook_count(link);
+    for (int i = 0; i < count && i < kHookSlots; ++i) {
+        if (load_hook(link->hooks[i]).id == id) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void handle_frame(int conn_id, MXX_link* link) {
     unsigned char* frame = link->rx.buf;
     if (link->identified == 0 && link->test_probe != nullptr &&
@@ -75,11 +99,8 @@ void handle_frame(int conn_id, MXX_link* link) {
         }
         comm_signal_connected(conn_id);
     }
-    const uint16_t id = frame_id(frame);
-    dispatch_hooks(conn_id, link, frame, id);
-    if (link->ledger.pass(id)) {
-        comm_fill_rsp_buff(conn_id, id, frame, link->rx.pos);
-    }
+    dispatch_hooks(conn_id, link, frame, frame_id(frame));
+    capture(conn_id, link);
 }
 
 void receive(int conn_id, MXX_link* link, const unsigned char* data, int count) {
@@ -93,6 +114,28 @@ void receive(int conn_id, MXX_link* link, const unsigned char* data, int count) 
             link->rx.reset();
         }
     }
+}
+
+// On a waiting caller's thread: the first frame that would run anything but a
+// capture is left one byte short and given back from that byte on, so the
+// connection's thread completes it and runs it in order. Returns the bytes taken.
+int lead_receive(int conn_id, MXX_link* link, const unsigned char* data, int count) {
+    std::size_t done = 0;
+    const auto n = static_cast<std::size_t>(count);
+    while (done < n) {
+        bool complete = false;
+        done += link->rx.consume(data + done, n - done, &complete);
+        if (!complete) {
+            continue;
+        }
+        if (!capture_only(link, frame_id(link->rx.buf))) {
+            link->rx.unconsume_last();
+            return static_cast<int>(done - 1);
+        }
+        capture(conn_id, link);
+        link->rx.reset();
+    }
+    return count;
 }
 
 int on_timeout(int conn_id, MXX_link* link, unsigned char* data, int value) {
@@ -140,6 +183,8 @@ extern "C" int MXX_event_proc(int conn_id, int kind, unsigned char* data, int va
             receive(conn_id, link, data, value);
         }
         return 0;
+    case COMM_EV_LEAD_DATA:
+        return value > 0 && data != nullptr ? lead_receive(conn_id, link, data, value) : 0;
     case COMM_EV_TIMEOUT:
         return on_timeout(conn_id, link, data, value);
     default:

@@ -116,7 +116,7 @@ TEST_F(LinkTest, ConnectionEventsReachTheCallbacksWithTheirValue) {
 }
 
 TEST_F(LinkTest, OtherEventKindsAndEmptyDataDoNothing) {
-    for (int kind : {0, 4, 7, 255, 0x104}) {
+    for (int kind : {0, 4, 8, 255, 0x104}) {
         EXPECT_EQ(fake::event(id, kind, kA.data(), static_cast<int>(kA.size())), 0);
     }
     fake::event(id, COMM_EV_DATA, kA.data(), 0);

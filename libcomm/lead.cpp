@@ -1,0 +1,136 @@
+// Leading: a caller waiting in comm_wait_response reads the link itself, so its
+// answer reaches it without first waking the connection's thread and then
+// being woken by it. The caller only reads: the event procedure, given the
+// bytes as COMM_EV_LEAD_DATA, assembles frames and captures answers, and says
+// how many bytes it took. The first byte it did not take and every byte after
+// it go to the connection's thread, which runs them as COMM_EV_DATA before
+// anything it reads later; the lead ends there. Hooks, live data, detection
+// and link errors therefore still run on that thread, in the order the bytes
+// came.
+//
+// Who reads costs no system call to decide: the link is an exclusive waiter
+// in two wait sets, the leader's first, and the kernel wakes the first set
+// that has a thread waiting in it. Bytes that come while a caller waits wake
+// that caller alone; bytes that come at any other time wake the connection's
+// thread. Either reads under rx_mu, so the procedure never runs twice at once
+// and the bytes reach it in order, whichever thread read them.
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+
+#include <cerrno>
+
+#include "connection_table.h"
+
+namespace comm {
+namespace {
+
+enum class Step { kGoOn, kStop };
+
+void kick(int fd) {
+    eventfd_write(fd, 1);
+}
+
+// Under rx_mu: reads until the link holds nothing more, offering each read to
+// the event procedure. kStop when the lead must end here.
+Step read_and_offer(Connection& c, int fd) {
+    if (c.handback_len > 0) {
+        return Step::kStop; // the bytes handed back come first
+    }
+    for (;;) {
+        const ssize_t n = c.ops->read(fd, c.rx.data(), c.rx.size());
+        if (n == -EAGAIN) {
+            return Step::kGoOn;
+        }
+        if (n <= 0) {
+            // Broken or ended: the connection's thread reads the same and says so.
+            kick(c.kick_fd);
+            return Step::kStop;
+        }
+        c.lead_heard.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+        const int got = static_cast<int>(n);
+        int took = c.proc(c.id, COMM_EV_LEAD_DATA, c.rx.data(), got, c.context);
+        end_walk();
+        if (took < 0 || took > got) {
+            took = 0;
+        }
+        if (took < got) {
+            c.handback_off = took;
+            c.handback_len = got - took;
+            kick(c.kick_fd);
+            return Step::kStop;
+        }
+        if (static_cast<std::size_t>(got) < c.rx.size()) {
+            return Step::kGoOn; // a short read emptied the link
+        }
+    }
+}
+
+bool answered(Connection& c) {
+    std::lock_guard lock(c.mu);
+    return c.captured || c.ended;
+}
+
+// Lock not held. Reads until the answer is captured, the deadline passes, the
+// connection stops, the link breaks or bytes are handed back.
+void lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline) {
+    // A wake-up for the link went to this caller and not to the connection's
+    // thread: if this caller does not read the link empty, that thread must.
+    bool unread = false;
+    while (!answered(c)) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero()) {
+            break;
+        }
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        epoll_event events[3];
+        const int ready = epoll_wait(epoll_fd, events, 3, static_cast<int>(ms));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        bool stopping = false;
+        for (int i = 0; i < ready; ++i) {
+            if (events[i].data.fd == kTagWake) {
+                stopping = true;
+            } else if (events[i].data.fd == kTagKick) {
+                eventfd_t count = 0;
+                eventfd_read(c.lead_kick_fd, &count);
+            } else {
+                unread = true;
+            }
+        }
+        if (stopping) {
+            break; // the connection's thread closes the link and ends the wait
+        }
+        if (!unread) {
+            continue;
+        }
+        std::unique_lock rx(c.rx_mu, deadline);
+        if (!rx.owns_lock() || read_and_offer(c, fd) == Step::kStop) {
+            break;
+        }
+        unread = false;
+    }
+    if (unread) {
+        kick(c.kick_fd);
+    }
+}
+
+} // namespace
+
+void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+    if (c.captured || c.ended || c.link_fd < 0 || c.lead_active || Clock::now() >= deadline) {
+        return;
+    }
+    const int fd = c.link_fd;
+    const int epoll_fd = c.lead_epoll_fd;
+    c.lead_active = true; // the close waits for this lead to end
+    lock.unlock();
+    lead_reads(c, fd, epoll_fd, deadline);
+    lock.lock();
+    c.lead_active = false;
+    if (c.link_fd < 0) {
+        c.cv.notify_all(); // the close waits for this
+    }
+}
+
+} // namespace comm
