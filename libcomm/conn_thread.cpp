@@ -107,6 +107,40 @@ Woken wait_once(Connection& c, int timeout_ms, int* error) {
     return w;
 }
 
+// While a caller is busy with a command the link stays out of this thread's
+// wait set, so that an answer that comes before the caller waits for it does
+// not wake this thread (which would take the caller's CPU only to hand the
+// answer over). The link leaves when this thread finds itself reading during a
+// command, and comes back at the first look after the command: bytes that
+// come in between reach the next waiting caller, or this thread within a
+// look's interval.
+constexpr int kLookMs = 1;
+
+bool command_busy(Connection& c) {
+    std::lock_guard lock(c.mu);
+    return c.lead_active || (c.armed && !c.lead_gave_up);
+}
+
+void set_link_watched(Connection& c, bool watched) {
+    if (c.link_watched == watched) {
+        return;
+    }
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLEXCLUSIVE;
+    ev.data.fd = c.fd;
+    if (epoll_ctl(c.epoll_fd, watched ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, c.fd, &ev) == 0) {
+        c.link_watched = watched;
+    }
+}
+
+int wait_ms(const Connection& c, Clock::time_point tick_due) {
+    const int tick = c.tick_ms > 0 ? millis_until(tick_due) : -1;
+    if (c.link_watched) {
+        return tick;
+    }
+    return tick < 0 ? kLookMs : std::min(tick, kLookMs);
+}
+
 // Runs the open link until it breaks (returns its errno), is asked to stop or
 // the event procedure asks to close (returns 0). Silence of one tick makes
 // one COMM_EV_TIMEOUT; bytes received here or by a leading caller start the
@@ -117,7 +151,7 @@ int pump(Connection& c) {
     while (!c.stop) {
         heard = std::max(heard, lead_heard(c));
         int error = 0;
-        const Woken w = wait_once(c, c.tick_ms > 0 ? millis_until(heard + tick) : -1, &error);
+        const Woken w = wait_once(c, wait_ms(c, heard + tick), &error);
         if (error != 0) {
             return error;
         }
@@ -141,6 +175,9 @@ int pump(Connection& c) {
         }
         if (step != kGoOn) {
             return step;
+        }
+        if (c.link_watched ? w.link && c.lead_epoll_fd >= 0 : true) {
+            set_link_watched(c, !command_busy(c));
         }
     }
     return 0;
@@ -181,7 +218,9 @@ int open_wait_sets(Connection& c) {
     if (const int e = add_to_set(c.epoll_fd, c.kick_fd, kTagKick, EPOLLIN); e != 0) {
         return e;
     }
-    return add_to_set(c.epoll_fd, c.fd, c.fd, link_events);
+    const int added = add_to_set(c.epoll_fd, c.fd, c.fd, link_events);
+    c.link_watched = added == 0;
+    return added;
 }
 
 namespace {

@@ -50,7 +50,8 @@ struct Connection {
     // The link is in both as an exclusive waiter, the leader's first, so new
     // bytes wake a leader that waits and otherwise the connection's thread.
     int epoll_fd = -1;
-    int kick_fd = -1; // handed-back bytes, or a link the leader left unread
+    int kick_fd = -1;          // handed-back bytes, or a link the leader left unread
+    bool link_watched = false; // the link is in this thread's own set (conn_thread.cpp)
     int lead_epoll_fd = -1;
     int lead_kick_fd = -1; // the connection's thread captured the leader's answer
     // When a leader last read bytes: the silence before a tick counts from it.
@@ -69,11 +70,12 @@ struct Connection {
     ResponseSlot slots[3];
     bool signal_pending = false; // comm_signal_connected during the current event
     bool identified = false;
-    bool ended = false;       // the link is down; DISCONNECTED follows
-    int link_fd = -1;         // the link while a caller may lead; -1 once it closes
-    bool lead_active = false; // a caller leads; the close waits until it stops
-    bool walkable = true;     // guarded by the table's mutex, not by mu
-    int claims = 0;           // walks that yielded this connection and may still use it
+    bool ended = false;        // the link is down; DISCONNECTED follows
+    int link_fd = -1;          // the link while a caller may lead; -1 once it closes
+    bool lead_active = false;  // a caller leads; the close waits until it stops
+    bool lead_gave_up = false; // since arming, a lead ended early: this thread reads
+    bool walkable = true;      // guarded by the table's mutex, not by mu
+    int claims = 0;            // walks that yielded this connection and may still use it
     // Wakes only the close waiting for claims to end, so that walks (one per
     // transaction) never wake a caller waiting for its answer.
     std::condition_variable claims_done;

@@ -42,9 +42,8 @@ Step read_and_offer(Connection& c, int fd) {
             return Step::kGoOn;
         }
         if (n <= 0) {
-            // Broken or ended: the connection's thread reads the same and says so.
-            kick(c.kick_fd);
-            return Step::kStop;
+            return Step::kStop; // broken or ended: the connection's thread reads the same and says
+                                // so
         }
         c.lead_heard.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
         const int got = static_cast<int>(n);
@@ -56,7 +55,6 @@ Step read_and_offer(Connection& c, int fd) {
         if (took < got) {
             c.handback_off = took;
             c.handback_len = got - took;
-            kick(c.kick_fd);
             return Step::kStop;
         }
         if (static_cast<std::size_t>(got) < c.rx.size()) {
@@ -70,9 +68,19 @@ bool answered(Connection& c) {
     return c.captured || c.ended;
 }
 
+// A deadline on the clock that timed locks are known to every tool by: the
+// steady clock's own timed lock reaches the C library by another call, which
+// thread checkers do not see as taking the lock.
+std::chrono::system_clock::time_point lock_deadline(Clock::time_point deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(deadline - Clock::now());
+    return std::chrono::system_clock::now() + left;
+}
+
 // Lock not held. Reads until the answer is captured, the deadline passes, the
-// connection stops, the link breaks or bytes are handed back.
-void lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline) {
+// connection stops, the link breaks or bytes are handed back. true when the
+// lead gave up before its answer and the connection's thread must read on.
+bool lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline) {
     // A wake-up for the link went to this caller and not to the connection's
     // thread: if this caller does not read the link empty, that thread must.
     bool unread = false;
@@ -104,15 +112,20 @@ void lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline)
         if (!unread) {
             continue;
         }
-        std::unique_lock rx(c.rx_mu, deadline);
-        if (!rx.owns_lock() || read_and_offer(c, fd) == Step::kStop) {
+        std::unique_lock rx(c.rx_mu, lock_deadline(deadline));
+        if (!rx.owns_lock()) {
             break;
+        }
+        if (read_and_offer(c, fd) == Step::kStop) {
+            kick(c.kick_fd);
+            return true;
         }
         unread = false;
     }
     if (unread) {
         kick(c.kick_fd);
     }
+    return false;
 }
 
 } // namespace
@@ -125,9 +138,10 @@ void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point d
     const int epoll_fd = c.lead_epoll_fd;
     c.lead_active = true; // the close waits for this lead to end
     lock.unlock();
-    lead_reads(c, fd, epoll_fd, deadline);
+    const bool gave_up = lead_reads(c, fd, epoll_fd, deadline);
     lock.lock();
     c.lead_active = false;
+    c.lead_gave_up = c.lead_gave_up || gave_up;
     if (c.link_fd < 0) {
         c.cv.notify_all(); // the close waits for this
     }

@@ -17,6 +17,7 @@ namespace {
 void arm(Connection& c, const int ids[3], unsigned char* const bufs[3], const int caps[3]) {
     c.armed = true;
     c.captured = false;
+    c.lead_gave_up = false;
     for (int i = 0; i < 3; ++i) {
         c.slots[i] = ResponseSlot{ids[i] & 0xFFFF, bufs[i], caps[i] > 0 ? caps[i] : 0, 0, false};
     }

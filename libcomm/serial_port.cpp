@@ -2,6 +2,7 @@
 // raw mode through termios, exclusive, low latency where the driver allows.
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -123,8 +124,14 @@ ssize_t serial_read(int fd, unsigned char* buf, size_t n) {
     if (got > 0) {
         return got;
     }
-    // Readable but empty: the adapter was unplugged.
-    return got == 0 ? -ENODEV : -errno;
+    if (got < 0) {
+        return -errno;
+    }
+    // A port set to return at once reads 0 bytes when it holds none; only a
+    // hang-up (an unplugged adapter) is the end of the link.
+    pollfd p{fd, POLLIN, 0};
+    const bool hung_up = poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    return hung_up ? -ENODEV : -EAGAIN;
 }
 
 ssize_t serial_write(int fd, const unsigned char* buf, size_t n) {
