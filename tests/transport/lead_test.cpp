@@ -352,12 +352,15 @@ TEST_F(Lead, ALateAnswerIsNeverTakenForTheNextCommand) {
                 std::unique_lock lock(mu);
                 cv.wait_for(lock, ttest::kPatience, [&] { return gave_up; });
             }
+            // Sent while the next command waits for it to go by.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             peer.send(row.late);
             peer.read_n(kRequestSize);
             peer.send(answer('2'));
         });
         std::string payload;
-        EXPECT_EQ(s.command(200, &payload), 255);
+        // The next command waits up to twice this for the late answer to go by.
+        EXPECT_EQ(s.command(500, &payload), 255);
         {
             std::lock_guard lock(mu);
             gave_up = true;
