@@ -164,11 +164,11 @@ class Session {
         peer_thread = std::thread([this, script = std::move(script)] { script(peer); });
     }
     int command(int timeout_ms, std::string* payload) {
-        char got[4] = {};
+        std::string got(8192, '\0');
         int len = 0;
-        const int r = MXX_send_cmd(id, kCmd, nullptr, 0, got, sizeof got, &len, nullptr, nullptr,
-                                   timeout_ms, 1);
-        payload->assign(got, static_cast<std::size_t>(len));
+        const int r = MXX_send_cmd(id, kCmd, nullptr, 0, got.data(), static_cast<int>(got.size()),
+                                   &len, nullptr, nullptr, timeout_ms, 1);
+        *payload = got.substr(0, static_cast<std::size_t>(len));
         return r;
     }
 
@@ -215,6 +215,10 @@ struct Case {
 TEST_F(Lead, CallbacksRunOnTheConnectionsThreadInByteOrderAndTheCommandGetsItsAnswer) {
     const std::string ans = answer('a');
     const std::string other = frame(kEventId, 0, "2");
+    std::string big(6000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<char>(i * 7);
+    }
     const Case cases[] = {
         {"answer alone", {{ans}}, 0, "aaaa", {}, 0},
         {"live data before the answer, one write", {{live('1') + ans}}, 0, "aaaa", {"live:1"}, 1},
@@ -225,6 +229,12 @@ TEST_F(Lead, CallbacksRunOnTheConnectionsThreadInByteOrderAndTheCommandGetsItsAn
          "aaaa",
          {"live:1", "event:2", "live:3"},
          1},
+        {"answer longer than a read, then live data",
+         {{frame(kCmd + 1000, 0, big) + live('1')}},
+         0,
+         big,
+         {"live:1"},
+         0},
         {"answer one byte per write", one_byte_each(ans), 0, "aaaa", {}, 0},
         {"live data around a resend, then the answer",
          {{kResend + live('1')}, kRequest, {ans + live('2')}},
@@ -278,12 +288,16 @@ TEST_F(Lead, ALinkEndingWhileACommandWaitsEndsTheCommandAtOnce) {
     struct Row {
         const char* name;
         End end;
-        bool error; // a connection error is reported before the disconnect
+        bool error;         // a connection error is reported before the disconnect
+        std::string answer; // sent just before the end
+        int result;
     };
     const Row rows[] = {
-        {"disconnected from another thread", End::disconnect, false},
-        {"the peer resets the link", End::reset, true},
-        {"the peer closes the link", End::close, true},
+        {"disconnected from another thread", End::disconnect, false, "", -ENOTCONN},
+        {"the peer resets the link", End::reset, true, "", -ENOTCONN},
+        {"the peer closes the link", End::close, true, "", -ENOTCONN},
+        {"the peer answers, sends live data and closes", End::close, true, answer('a') + live('2'),
+         0},
     };
     const std::thread::id caller = std::this_thread::get_id();
     for (const Row& row : rows) {
@@ -298,6 +312,7 @@ TEST_F(Lead, ALinkEndingWhileACommandWaitsEndsTheCommandAtOnce) {
             // the command returns.
             peer.send(live('1'));
             log.wait_for("live:1");
+            peer.send(row.answer);
             if (row.end == End::disconnect) {
                 comm_disconnect(id);
                 return;
@@ -312,11 +327,14 @@ TEST_F(Lead, ALinkEndingWhileACommandWaitsEndsTheCommandAtOnce) {
         constexpr int kTimeoutMs = 60000;
         const auto start = std::chrono::steady_clock::now();
         std::string payload;
-        EXPECT_EQ(s.command(kTimeoutMs, &payload), -ENOTCONN);
+        EXPECT_EQ(s.command(kTimeoutMs, &payload), row.result);
         EXPECT_LT(std::chrono::steady_clock::now() - start,
                   std::chrono::milliseconds(kTimeoutMs / 2));
         ASSERT_TRUE(s.log.wait_for("disconnected"));
         std::vector<std::string> expected = {"connected", "live:1"};
+        if (!row.answer.empty()) {
+            expected.push_back("live:2");
+        }
         if (row.error) {
             expected.push_back("error");
         }
