@@ -47,7 +47,6 @@ std::string frame(uint16_t id, uint8_t status, const std::string& payload) {
     return f + payload + check;
 }
 
-const std::string kAnswer = frame(kCmd + 1000, 0, "\x07\x07\x07\x07");
 std::string answer(char tag) {
     return frame(kCmd + 1000, 0, std::string(4, tag));
 }
