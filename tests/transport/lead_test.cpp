@@ -1,5 +1,5 @@
 // A command that waits for its answer while the instrument (a scripted peer on
-// loopback TCP) sends live data, other messages, resends, late answers, or
+// loopback TCP or a pseudo-terminal) sends live data, other messages, resends, late answers, or
 // breaks the link. Whichever thread reads the bytes, every callback runs on
 // the connection's own thread, in the order of the bytes, and the command gets
 // its own answer.
@@ -17,6 +17,7 @@
 
 namespace {
 
+using ttest::Pty;
 using ttest::TcpPeer;
 
 constexpr int kCmd = 8211;
@@ -111,6 +112,16 @@ int on_disconnected(int, MXX_link*, void* user, int) {
     log_of(user).add("disconnected");
     return 0;
 }
+// The peer answers the first probe of a connection with the identifying frame:
+// sent earlier, a serial port would discard it at its opening.
+int probe(int conn_id, int, unsigned char*, int) {
+    static std::atomic<int> probed{0};
+    if (probed.exchange(conn_id) != conn_id) {
+        const unsigned char query = '?';
+        comm_write(conn_id, &query, 1, 0, 1000);
+    }
+    return 0;
+}
 int test_probe(int, const unsigned char* f, int* type, int) {
     *type = 1;
     return (f[4] | f[5] << 8) == kIdentId ? 1 : 0;
@@ -128,18 +139,29 @@ int on_any(int, MXX_link*, const unsigned char* f, void* user) {
     return 0;
 }
 
+std::string conn_string(const TcpPeer& peer) {
+    return peer.conn_string();
+}
+std::string conn_string(const Pty& pty) {
+    return ttest::serial_string(pty.slave);
+}
+bool accept(TcpPeer& peer) {
+    const int one = 1;
+    return peer.accept_one() &&
+           setsockopt(peer.conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) == 0;
+}
+bool accept(Pty&) {
+    return true;
+}
+
 // One identified connection to the scripted peer.
-class Session {
+template <typename Peer> class Session {
   public:
     explicit Session(bool catch_all = false) {
-        if (MXX_connect(peer.conn_string().c_str(), &id, on_connected, on_conn_error,
-                        on_disconnected, nullptr, test_probe, &log) != 0 ||
-            !peer.accept_one()) {
-            return;
-        }
-        const int one = 1;
-        setsockopt(peer.conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (!peer.send(frame(kIdentId, 0, "id")) || MXX_wait_connected(id, 20000) != 0) {
+        if (MXX_connect(conn_string(peer).c_str(), &id, on_connected, on_conn_error,
+                        on_disconnected, probe, test_probe, &log) != 0 ||
+            !accept(peer) || peer.read_n(1) != "?" || !peer.send(frame(kIdentId, 0, "id")) ||
+            MXX_wait_connected(id, 20000) != 0) {
             return;
         }
         MXX_hook_async_event(id, kLiveId, on_live);
@@ -159,7 +181,7 @@ class Session {
         }
     }
     // The peer's turn: `script` runs on a thread of its own.
-    void play(std::function<void(TcpPeer&)> script) {
+    void play(std::function<void(Peer&)> script) {
         peer_thread = std::thread([this, script = std::move(script)] { script(peer); });
     }
     int command(int timeout_ms, std::string* payload) {
@@ -171,7 +193,7 @@ class Session {
         return r;
     }
 
-    TcpPeer peer;
+    Peer peer;
     Log log;
     int id = -1;
     bool ready = false;
@@ -211,14 +233,42 @@ struct Case {
     bool catch_all = false;
 };
 
-TEST_F(Lead, CallbacksRunOnTheConnectionsThreadInByteOrderAndTheCommandGetsItsAnswer) {
+template <typename Peer> void run_case(const Case& c) {
+    const std::thread::id caller = std::this_thread::get_id();
+    Session<Peer> s(c.catch_all);
+    ASSERT_TRUE(s.ready);
+    MXX_set_cmd_num_try(s.id, c.attempts);
+    s.play([&c](Peer& peer) {
+        peer.read_n(kRequestSize);
+        for (const Step& step : c.script) {
+            if (step.bytes.empty()) {
+                peer.read_n(kRequestSize);
+                continue;
+            }
+            peer.send(step.bytes);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a pause between writes
+        }
+    });
+    std::string payload;
+    EXPECT_EQ(s.command(5000, &payload), c.result);
+    const std::size_t at_return = s.log.snapshot().size() - 1;
+    EXPECT_EQ(payload, c.payload);
+    EXPECT_GE(at_return, c.before_return) << "a callback for bytes before the answer is late";
+    ASSERT_TRUE(s.log.wait_count(c.events.size() + 1));
+    std::vector<std::string> expected = {"connected"};
+    expected.insert(expected.end(), c.events.begin(), c.events.end());
+    EXPECT_EQ(s.log.snapshot(), expected) << "connection error " << s.log.error;
+    s.log.expect_one_thread(caller);
+}
+
+std::vector<Case> hand_back_cases() {
     const std::string ans = answer('a');
     const std::string other = frame(kEventId, 0, "2");
     std::string big(6000, '\0');
     for (std::size_t i = 0; i < big.size(); ++i) {
         big[i] = static_cast<char>(i * 7);
     }
-    const Case cases[] = {
+    return {
         {"answer alone", {{ans}}, 0, "aaaa", {}, 0},
         {"live data before the answer, one write", {{live('1') + ans}}, 0, "aaaa", {"live:1"}, 1},
         {"live data after the answer, one write", {{ans + live('1')}}, 0, "aaaa", {"live:1"}, 0},
@@ -252,98 +302,108 @@ TEST_F(Lead, CallbacksRunOnTheConnectionsThreadInByteOrderAndTheCommandGetsItsAn
          1,
          true},
     };
-    const std::thread::id caller = std::this_thread::get_id();
-    for (const Case& c : cases) {
+}
+
+TEST_F(Lead, CallbacksRunOnTheConnectionsThreadInByteOrderAndTheCommandGetsItsAnswer) {
+    for (const Case& c : hand_back_cases()) {
         SCOPED_TRACE(c.name);
-        Session s(c.catch_all);
-        ASSERT_TRUE(s.ready);
-        MXX_set_cmd_num_try(s.id, c.attempts);
-        s.play([&c](TcpPeer& peer) {
-            peer.read_n(kRequestSize);
-            for (const Step& step : c.script) {
-                if (step.bytes.empty()) {
-                    peer.read_n(kRequestSize);
-                    continue;
-                }
-                peer.send(step.bytes);
-                std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a pause between writes
-            }
-        });
-        std::string payload;
-        EXPECT_EQ(s.command(5000, &payload), c.result);
-        const std::size_t at_return = s.log.snapshot().size() - 1;
-        EXPECT_EQ(payload, c.payload);
-        EXPECT_GE(at_return, c.before_return) << "a callback for bytes before the answer is late";
-        ASSERT_TRUE(s.log.wait_count(c.events.size() + 1));
-        std::vector<std::string> expected = {"connected"};
-        expected.insert(expected.end(), c.events.begin(), c.events.end());
-        EXPECT_EQ(s.log.snapshot(), expected);
-        s.log.expect_one_thread(caller);
+        run_case<TcpPeer>(c);
     }
 }
 
+enum class End { disconnect, reset, close };
+constexpr int kAnyError = -1; // whichever OS error the port gives
+
+struct Ending {
+    const char* name;
+    End end;
+    int error;          // the connection error reported before the disconnect, or 0
+    std::string answer; // sent just before the end
+    int result;
+};
+
+void end_link(TcpPeer& peer, End end) {
+    if (end == End::reset) {
+        const linger abort{1, 0};
+        setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    peer.close_conn();
+}
+void end_link(Pty& pty, End) {
+    pty.hang_up();
+}
+
+template <typename Peer> void run_ending(const Ending& row) {
+    Session<Peer> s;
+    ASSERT_TRUE(s.ready);
+    const int id = s.id;
+    Log& log = s.log;
+    s.play([&row, &log, id](Peer& peer) {
+        peer.read_n(kRequestSize);
+        // Live data while the command waits reaches its callback before
+        // the command returns.
+        peer.send(live('1'));
+        log.wait_for("live:1");
+        peer.send(row.answer);
+        if (row.end == End::disconnect) {
+            comm_disconnect(id);
+        } else {
+            end_link(peer, row.end);
+        }
+    });
+    // Far longer than the test may take: the wait must end with the link.
+    constexpr int kTimeoutMs = 60000;
+    const auto start = std::chrono::steady_clock::now();
+    std::string payload;
+    EXPECT_EQ(s.command(kTimeoutMs, &payload), row.result);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTimeoutMs / 2));
+    ASSERT_TRUE(s.log.wait_for("disconnected"));
+    std::vector<std::string> expected = {"connected", "live:1"};
+    if (!row.answer.empty()) {
+        expected.push_back("live:2");
+    }
+    if (row.error != 0) {
+        expected.push_back("error");
+    }
+    expected.push_back("disconnected");
+    EXPECT_EQ(s.log.snapshot(), expected);
+    if (row.error == kAnyError) {
+        EXPECT_GT(s.log.error, 0);
+    } else {
+        EXPECT_EQ(s.log.error, row.error);
+    }
+    s.log.expect_one_thread(std::this_thread::get_id());
+    s.id = -1; // already gone
+}
+
 TEST_F(Lead, ALinkEndingWhileACommandWaitsEndsTheCommandAtOnce) {
-    enum class End { disconnect, reset, close };
-    struct Row {
-        const char* name;
-        End end;
-        bool error;         // a connection error is reported before the disconnect
-        std::string answer; // sent just before the end
-        int result;
+    const Ending tcp[] = {
+        {"disconnected from another thread", End::disconnect, 0, "", -ENOTCONN},
+        {"the peer resets the link", End::reset, ECONNRESET, "", -ENOTCONN},
+        {"the peer closes the link", End::close, ECONNRESET, "", -ENOTCONN},
+        {"the peer answers, sends live data and closes", End::close, ECONNRESET,
+         answer('a') + live('2'), 0},
     };
-    const Row rows[] = {
-        {"disconnected from another thread", End::disconnect, false, "", -ENOTCONN},
-        {"the peer resets the link", End::reset, true, "", -ENOTCONN},
-        {"the peer closes the link", End::close, true, "", -ENOTCONN},
-        {"the peer answers, sends live data and closes", End::close, true, answer('a') + live('2'),
-         0},
-    };
-    const std::thread::id caller = std::this_thread::get_id();
-    for (const Row& row : rows) {
+    for (const Ending& row : tcp) {
         SCOPED_TRACE(row.name);
-        Session s;
-        ASSERT_TRUE(s.ready);
-        const int id = s.id;
-        Log& log = s.log;
-        s.play([&row, &log, id](TcpPeer& peer) {
-            peer.read_n(kRequestSize);
-            // Live data while the command waits reaches its callback before
-            // the command returns.
-            peer.send(live('1'));
-            log.wait_for("live:1");
-            peer.send(row.answer);
-            if (row.end == End::disconnect) {
-                comm_disconnect(id);
-                return;
-            }
-            if (row.end == End::reset) {
-                const linger abort{1, 0};
-                setsockopt(peer.conn, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-            }
-            peer.close_conn();
-        });
-        // Far longer than the test may take: the wait must end with the link.
-        constexpr int kTimeoutMs = 60000;
-        const auto start = std::chrono::steady_clock::now();
-        std::string payload;
-        EXPECT_EQ(s.command(kTimeoutMs, &payload), row.result);
-        EXPECT_LT(std::chrono::steady_clock::now() - start,
-                  std::chrono::milliseconds(kTimeoutMs / 2));
-        ASSERT_TRUE(s.log.wait_for("disconnected"));
-        std::vector<std::string> expected = {"connected", "live:1"};
-        if (!row.answer.empty()) {
-            expected.push_back("live:2");
-        }
-        if (row.error) {
-            expected.push_back("error");
-        }
-        expected.push_back("disconnected");
-        EXPECT_EQ(s.log.snapshot(), expected);
-        if (row.error) {
-            EXPECT_EQ(s.log.error, ECONNRESET);
-        }
-        s.log.expect_one_thread(caller);
-        s.id = -1; // already gone
+        run_ending<TcpPeer>(row);
+    }
+}
+
+TEST_F(Lead, OnASerialPortTheSameHolds) {
+    GTEST_SKIP() << "after a hand-back the connection's thread reads the empty port, and a "
+                    "0-byte serial read is taken for an unplugged adapter (ENODEV)";
+    for (const Case& c : hand_back_cases()) {
+        SCOPED_TRACE(c.name);
+        run_case<Pty>(c);
+    }
+    const Ending endings[] = {
+        {"disconnected from another thread", End::disconnect, 0, "", -ENOTCONN},
+        {"the port hangs up", End::close, kAnyError, "", -ENOTCONN},
+    };
+    for (const Ending& row : endings) {
+        SCOPED_TRACE(row.name);
+        run_ending<Pty>(row);
     }
 }
 
@@ -358,7 +418,7 @@ TEST_F(Lead, ALateAnswerIsNeverTakenForTheNextCommand) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        Session s;
+        Session<TcpPeer> s;
         ASSERT_TRUE(s.ready);
         std::mutex mu;
         std::condition_variable cv;
