@@ -390,6 +390,107 @@ TEST_F(Lead, ALinkEndingWhileACommandWaitsEndsTheCommandAtOnce) {
     }
 }
 
+// Straight on the transport: an event procedure that takes `take` bytes of
+// each read a waiting caller makes (all: -1) and ends the wait at '!'.
+struct Taker {
+    std::mutex mu;
+    std::condition_variable cv;
+    int take = 0;
+    std::string stream; // every byte the procedure took, in the order it took them
+    std::thread::id lead_thread;
+    std::vector<std::thread::id> other_threads;
+    std::vector<int> kinds; // every event but the data and the disconnect
+    bool ended = false;
+
+    static int proc(int conn_id, int kind, unsigned char* data, int value, void* context) {
+        auto* self = static_cast<Taker*>(context);
+        std::lock_guard lock(self->mu);
+        int took = 0;
+        if (kind == COMM_EV_LEAD_DATA) {
+            self->lead_thread = std::this_thread::get_id();
+            took = self->take < 0 ? value : std::min(self->take, value);
+        } else {
+            self->other_threads.push_back(std::this_thread::get_id());
+            took = kind == COMM_EV_DATA ? value : 0;
+            if (kind != COMM_EV_DATA && kind != COMM_EV_DISCONNECTED) {
+                self->kinds.push_back(kind);
+            }
+            self->ended = kind == COMM_EV_DISCONNECTED;
+        }
+        const std::string part(reinterpret_cast<const char*>(data), took > 0 ? took : 0);
+        self->stream += part;
+        if (part.find('!') != std::string::npos) {
+            const unsigned char mark = '!';
+            comm_fill_rsp_buff(conn_id, 1, &mark, 1);
+        }
+        self->cv.notify_all();
+        return kind == COMM_EV_LEAD_DATA ? took : 0;
+    }
+};
+
+template <typename Peer> void run_taker(int take, const std::vector<std::string>& pieces) {
+    Peer peer;
+    Taker taker;
+    taker.take = take;
+    int id = -1;
+    ASSERT_EQ(comm_connect(&id, conn_string(peer).c_str(), Taker::proc, 4096, 0, &taker), 0);
+    ASSERT_TRUE(accept(peer));
+    {
+        std::unique_lock lock(taker.mu);
+        ASSERT_TRUE(taker.cv.wait_for(lock, ttest::kPatience,
+                                      [&] { return !taker.kinds.empty(); })); // connected
+    }
+    unsigned char buf[8] = {};
+    ASSERT_EQ(comm_hook_response(id, 1, buf, sizeof buf, 0, nullptr, 0, 0, nullptr, 0), 0);
+    std::string sent;
+    for (const std::string& p : pieces) {
+        sent += p;
+    }
+    std::thread script([&] {
+        for (const std::string& p : pieces) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2)); // the caller waits by now
+            peer.send(p);
+        }
+    });
+    int counts[3] = {};
+    EXPECT_EQ(comm_wait_response(id, &counts[0], &counts[1], &counts[2], 20000), 0);
+    script.join();
+    {
+        std::unique_lock lock(taker.mu);
+        EXPECT_TRUE(taker.cv.wait_for(lock, ttest::kPatience,
+                                      [&] { return taker.stream.size() >= sent.size(); }));
+        EXPECT_EQ(taker.stream, sent) << "a byte lost, repeated or out of order";
+        EXPECT_EQ(taker.kinds, std::vector<int>{COMM_EV_CONNECTED}) << "the link broke";
+        for (std::thread::id t : taker.other_threads) {
+            EXPECT_NE(t, std::this_thread::get_id()) << "an event on the waiting caller's thread";
+        }
+        if (taker.lead_thread != std::thread::id()) {
+            EXPECT_EQ(taker.lead_thread, std::this_thread::get_id());
+        }
+    }
+    comm_disconnect(id);
+    std::unique_lock lock(taker.mu);
+    // The last event, under the lock: the taker may go once it is seen.
+    EXPECT_TRUE(taker.cv.wait_for(lock, ttest::kPatience, [&] { return taker.ended; }));
+}
+
+struct TakerCase {
+    int take;
+    std::vector<std::string> pieces;
+};
+
+const TakerCase kTakerCases[] = {
+    {0, {"abc!"}},         {0, {"ab", "c!xyz"}}, {1, {"abc!"}},
+    {3, {"ab", "cdef!g"}}, {-1, {"abc!def"}},    {-1, {"a", "b", "!", "z"}},
+};
+
+TEST_F(Lead, BytesAProcedureDoesNotTakeComeOnTheConnectionsThreadNoneLostOrRepeated) {
+    for (const TakerCase& c : kTakerCases) {
+        SCOPED_TRACE("take " + std::to_string(c.take) + " of " + c.pieces.front());
+        run_taker<TcpPeer>(c.take, c.pieces);
+    }
+}
+
 TEST_F(Lead, OnASerialPortTheSameHolds) {
     GTEST_SKIP() << "after a hand-back the connection's thread reads the empty port, and a "
                     "0-byte serial read is taken for an unplugged adapter (ENODEV)";
@@ -404,6 +505,10 @@ TEST_F(Lead, OnASerialPortTheSameHolds) {
     for (const Ending& row : endings) {
         SCOPED_TRACE(row.name);
         run_ending<Pty>(row);
+    }
+    for (const TakerCase& c : kTakerCases) {
+        SCOPED_TRACE("take " + std::to_string(c.take) + " of " + c.pieces.front());
+        run_taker<Pty>(c.take, c.pieces);
     }
 }
 
