@@ -1,14 +1,17 @@
 // A command that waits for its answer while the instrument (a scripted peer on
-// loopback TCP or a pseudo-terminal) sends live data, other messages, resends, late answers, or
-// breaks the link. Whichever thread reads the bytes, every callback runs on
-// the connection's own thread, in the order of the bytes, and the command gets
-// its own answer.
+// loopback TCP or a pseudo-terminal) sends live data, other messages, resends
+// or late answers, or the link ends. Whichever thread reads the bytes, every
+// callback runs on the connection's own thread, in the order of the bytes, and
+// the command gets its own answer. Below the link layer, the same for an event
+// procedure that takes only part of what a waiting caller reads.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <thread>
 
