@@ -1,6 +1,8 @@
 // Request frames byte for byte, and the receiver accepting them back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include "frame.h"
@@ -81,6 +83,57 @@ TEST(Frame, HeaderAnnouncingMoreThanTheBufferHoldsIsDropped) {
     rx.consume(out.data(), 12, &complete);
     EXPECT_FALSE(complete);
     EXPECT_EQ(rx.pos, 0);
+}
+
+// A frame left one byte short is completed, unchanged, by that byte alone, and
+// the receiver then goes on with the next frame as if nothing had happened.
+TEST(Frame, AFrameGivenBackItsLastByteCompletesAgainWithIt) {
+    auto frame = [](uint16_t id, const Bytes& payload) {
+        Bytes out(payload.size() + 13);
+        vuxo::build_frame(out.data(), id, 0, 0, payload.data(), payload.size());
+        return out;
+    };
+    Bytes header_only = frame(9302, {});
+    header_only.resize(12);
+    header_only[6] = 0;
+    header_only[11] = vuxo::xor_bytes(header_only.data(), 11);
+    const Bytes next = frame(9001, {4, 5});
+    struct Case {
+        const char* name;
+        Bytes frame;
+        std::size_t split; // bytes per consume call up to the completing byte
+    };
+    const Case cases[] = {
+        {"header only", header_only, SIZE_MAX},
+        {"header only, byte by byte", header_only, 1},
+        {"empty body", frame(9003, {}), SIZE_MAX},
+        {"body in one copy", frame(9004, {1, 2, 3, 'B', 'R'}), SIZE_MAX},
+        {"body byte by byte", frame(9004, {1, 2, 3, 'B', 'R'}), 1},
+    };
+    for (const Case& c : cases) {
+        Bytes stream = c.frame;
+        stream.insert(stream.end(), next.begin(), next.end());
+        vuxo::FrameReceiver rx{};
+        bool complete = false;
+        std::size_t at = 0;
+        while (!complete && at < stream.size()) {
+            at += rx.consume(stream.data() + at, std::min(c.split, stream.size() - at), &complete);
+        }
+        ASSERT_TRUE(complete) << c.name;
+        ASSERT_EQ(at, c.frame.size()) << c.name;
+        rx.unconsume_last();
+        EXPECT_EQ(static_cast<std::size_t>(rx.pos), c.frame.size() - 1) << c.name;
+        --at;
+        EXPECT_EQ(rx.consume(stream.data() + at, stream.size() - at, &complete), 1u) << c.name;
+        EXPECT_TRUE(complete) << c.name;
+        EXPECT_EQ(Bytes(rx.buf, rx.buf + rx.pos), c.frame) << c.name;
+        rx.reset();
+        ++at;
+        EXPECT_EQ(rx.consume(stream.data() + at, stream.size() - at, &complete), next.size())
+            << c.name;
+        EXPECT_TRUE(complete) << c.name;
+        EXPECT_EQ(Bytes(rx.buf, rx.buf + rx.pos), next) << c.name;
+    }
 }
 
 } // namespace
