@@ -193,9 +193,8 @@ int add_to_set(int epoll_fd, int fd, int tag, uint32_t events) {
 } // namespace
 
 int open_wait_sets(Connection& c) {
-    c.kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     c.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-    if (c.kick_fd < 0 || c.epoll_fd < 0) {
+    if (c.epoll_fd < 0) {
         return errno;
     }
     constexpr uint32_t kExclusive = EPOLLIN | EPOLLEXCLUSIVE;
@@ -233,7 +232,6 @@ void close_link(Connection& c) {
         c.cv.wait(lock, [&] { return !c.lead_active; });
     }
     close_fd(c.epoll_fd);
-    close_fd(c.kick_fd);
     close_fd(c.lead_epoll_fd);
     std::lock_guard write_lock(c.write_mu);
     if (c.fd >= 0) {
@@ -241,7 +239,8 @@ void close_link(Connection& c) {
         c.fd = -1;
     }
     std::lock_guard lock(c.mu);
-    close_fd(c.lead_kick_fd); // under mu: a capture may still read it
+    close_fd(c.lead_kick_fd); // under mu: a capture or a wait may still use these
+    close_fd(c.kick_fd);
     close_fd(c.wake_fd);
     c.ended = true;
     c.signal_pending = false;

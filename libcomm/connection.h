@@ -45,12 +45,12 @@ struct Connection {
     std::timed_mutex rx_mu;
     int handback_off = 0;
     int handback_len = 0;
-    // Wait sets and their wake-ups, owned by the connection's thread: its own
-    // (stop, kick_fd, the link) and the leader's (stop, lead_kick_fd, the link).
+    // Wait sets and their wake-ups: the connection thread's own (stop,
+    // kick_fd, the link) and the leader's (stop, lead_kick_fd, the link).
     // The link is in both as an exclusive waiter, the leader's first, so new
     // bytes wake a leader that waits and otherwise the connection's thread.
     int epoll_fd = -1;
-    int kick_fd = -1;          // handed-back bytes, or a link the leader left unread
+    int kick_fd = -1;          // bytes handed back, or a link left to this thread; closed under mu
     bool link_watched = false; // the link is in this thread's own set (conn_thread.cpp)
     int lead_epoll_fd = -1;
     int lead_kick_fd = -1; // the connection's thread captured the leader's answer

@@ -68,13 +68,15 @@ int connect_new(int* conn_id, const char* conn_string, comm_event_proc proc, int
     c->rx.resize(static_cast<size_t>(rx_size <= 0 ? kDefaultRxSize
                                                   : (rx_size > kMaxRxSize ? kMaxRxSize : rx_size)));
     c->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (c->wake_fd < 0) {
-        return -errno;
-    }
-    const int added = table_add(c, conn_id);
+    c->kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int added = c->wake_fd < 0 || c->kick_fd < 0 ? -errno : table_add(c, conn_id);
     if (added != 0) {
-        ::close(c->wake_fd);
-        c->wake_fd = -1;
+        for (int* fd : {&c->wake_fd, &c->kick_fd}) {
+            if (*fd >= 0) {
+                ::close(*fd);
+                *fd = -1;
+            }
+        }
     }
     return added;
 }

@@ -130,8 +130,25 @@ bool lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline)
 
 } // namespace
 
+namespace {
+
+// Lock held. Whatever this wait does not read itself, the connection's thread
+// must: it takes the link back into its own wait set at once.
+void leave_link_to_thread(Connection& c) {
+    if (!c.lead_gave_up && c.kick_fd >= 0) {
+        kick(c.kick_fd);
+    }
+    c.lead_gave_up = true;
+}
+
+} // namespace
+
 void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
-    if (c.captured || c.ended || c.link_fd < 0 || c.lead_active || Clock::now() >= deadline) {
+    if (c.captured || c.ended || Clock::now() >= deadline) {
+        return;
+    }
+    if (c.link_fd < 0 || c.lead_active) {
+        leave_link_to_thread(c);
         return;
     }
     const int fd = c.link_fd;
@@ -141,7 +158,9 @@ void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point d
     const bool gave_up = lead_reads(c, fd, epoll_fd, deadline);
     lock.lock();
     c.lead_active = false;
-    c.lead_gave_up = c.lead_gave_up || gave_up;
+    if (gave_up && !c.lead_gave_up) {
+        c.lead_gave_up = true; // lead_reads has woken the connection's thread
+    }
     if (c.link_fd < 0) {
         c.cv.notify_all(); // the close waits for this
     }
