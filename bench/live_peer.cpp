@@ -37,6 +37,13 @@ void LivePeer::finish() {
     if (listen_fd_ >= 0) {
         shutdown(listen_fd_, SHUT_RDWR);
     }
+    {
+        std::lock_guard lock(client_mu_);
+        finishing_ = true;
+        if (client_fd_ >= 0) {
+            shutdown(client_fd_, SHUT_RDWR);
+        }
+    }
     if (thread_.joinable()) {
         thread_.join();
     }
@@ -82,6 +89,14 @@ void LivePeer::serve() {
     if (fd < 0) {
         return;
     }
+    {
+        std::lock_guard lock(client_mu_);
+        if (finishing_) {
+            close(fd);
+            return;
+        }
+        client_fd_ = fd;
+    }
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     unsigned char head[12];
@@ -106,6 +121,8 @@ void LivePeer::serve() {
             break;
         }
     }
+    std::lock_guard lock(client_mu_);
+    client_fd_ = -1;
     close(fd);
 }
 

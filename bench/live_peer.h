@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,7 +33,8 @@ class LivePeer {
     uint16_t port() const { return port_; }
     // Messages start with the next request (not during detection).
     void arm() { armed_.store(true, std::memory_order_release); }
-    // Waits until the client has closed; the stamps are then complete.
+    // Ends the exchange (also with a client that never closes, such as a
+    // connection whose detection failed) and waits for the peer's thread.
     void finish();
     // Messages sent; message i carries event value i, was sent at sent_at(i)
     // with placement i % kPlacements. Valid after finish().
@@ -49,6 +51,9 @@ class LivePeer {
     int sent_ = 0;
     std::atomic<bool> armed_{false};
     int listen_fd_ = -1;
+    std::mutex client_mu_; // finish() must not shut down a descriptor already closed
+    int client_fd_ = -1;
+    bool finishing_ = false;
     uint16_t port_ = 0;
     std::thread thread_;
 };
