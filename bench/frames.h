@@ -66,6 +66,16 @@ inline std::vector<unsigned char> read_file_answer(const std::vector<unsigned ch
     return frame(9211, 0, 0, payload);
 }
 
+// A live-data message (9302, sent unasked): event code, event value, two floats.
+inline std::vector<unsigned char> live_data_frame(int32_t code, int32_t value, float a, float b) {
+    std::vector<unsigned char> payload(16);
+    vuxo::store_le<int32_t>(payload.data(), code);
+    vuxo::store_le<int32_t>(payload.data() + 4, value);
+    vuxo::store_le<float>(payload.data() + 8, a);
+    vuxo::store_le<float>(payload.data() + 12, b);
+    return frame(9302, 0, 0, payload);
+}
+
 } // namespace bench
 
 #endif

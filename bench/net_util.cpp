@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -198,6 +199,50 @@ std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_
     stop = true;
     reader.join();
     if (static_cast<int>(times.size()) != count) {
+        return {};
+    }
+    return times;
+}
+
+std::vector<double> waited_round_trips(int fd, const Bytes& request, std::size_t answer_size,
+                                       int count) {
+    using Clock = std::chrono::steady_clock;
+    const int epoll_fd = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_fd < 0) {
+        return {};
+    }
+    epoll_event watch{};
+    watch.events = EPOLLIN;
+    watch.data.fd = fd;
+    std::vector<double> times;
+    if (epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &watch) != 0) {
+        close(epoll_fd);
+        return {};
+    }
+    times.reserve(static_cast<std::size_t>(count));
+    Bytes answer(answer_size);
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) {
+        const auto start = Clock::now();
+        ok = write_full(fd, request.data(), request.size());
+        std::size_t done = 0;
+        while (ok && done < answer_size) {
+            epoll_event ready{};
+            const int n = epoll_wait(epoll_fd, &ready, 1, -1);
+            if (n < 0 && errno != EINTR) {
+                ok = false;
+            } else if (n > 0) {
+                const ssize_t r = recv(fd, answer.data() + done, answer_size - done, 0);
+                ok = r > 0 || (r < 0 && (errno == EINTR || errno == EAGAIN));
+                done += r > 0 ? static_cast<std::size_t>(r) : 0;
+            }
+        }
+        if (ok) {
+            times.push_back(std::chrono::duration<double, std::nano>(Clock::now() - start).count());
+        }
+    }
+    close(epoll_fd);
+    if (!ok) {
         return {};
     }
     return times;

@@ -58,6 +58,12 @@ std::vector<double> raw_round_trips(int fd, const Bytes& request, std::size_t an
 std::vector<double> relayed_round_trips(int fd, const Bytes& request, std::size_t answer_size,
                                         int count);
 
+// The same exchanges with the caller waiting for the socket to become
+// readable (epoll_wait) before each recv: two system calls per read instead
+// of one, the floor of a transport whose waiting caller reads its own answer.
+std::vector<double> waited_round_trips(int fd, const Bytes& request, std::size_t answer_size,
+                                       int count);
+
 // Latency on a virtual machine depends on whether a wake-up crosses CPUs, and
 // the scheduler's placement of threads changes from run to run. The latency
 // benchmarks therefore place the instrument's side (simulator, peers) on one
