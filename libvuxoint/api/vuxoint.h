@@ -26,10 +26,14 @@
  * to its time-out times the connection's attempts, and after a command that
  * got no answer in time, the next one may first wait up to twice that
  * command's time-out for the late answer to go by (it is never taken for
- * another request). The four callbacks given to
- * vuxo_connect run on the transport's thread of that connection, one at a time:
- * they must return promptly and must never call a waiting command (or
- * vuxo_connect with a time-out) on their own connection. Commands of one
+ * another request). While a command waits, its own thread reads the
+ * instrument's answer; anything else that arrives meanwhile (a new measurement
+ * above all) is handed to the connection's thread. It is guaranteed that the
+ * four callbacks given to vuxo_connect run only on the transport's thread of
+ * that connection, never on a caller's, one at a time, in the order the
+ * instrument sent what they report: they must return promptly and must never
+ * call a waiting command (or vuxo_connect with a time-out) on their own
+ * connection. Commands of one
  * connection must not run concurrently: serialise them; different connections
  * may be used from different threads at once. The library takes no lock.
  *

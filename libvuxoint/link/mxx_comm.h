@@ -7,9 +7,12 @@
  * the transport's write error (negative) unchanged. Management
  * operations answer their own refusals with -1.
  *
- * Threads: every function here runs on the caller's thread. The callbacks given
- * to MXX_connect and the hooks of MXX_hook_async_event run on the transport's
- * thread of their connection and must never wait for an answer on that same
+ * Threads: every function here runs on the caller's thread; a waiting
+ * transaction reads and assembles its own answer there. The callbacks given to
+ * MXX_connect and the hooks of MXX_hook_async_event run only on the
+ * transport's thread of their connection, one at a time, in the order their
+ * frames arrived (a frame that would run one is handed to that thread with
+ * every byte after it), and must never wait for an answer on that same
  * connection. One connection carries at most one waiting transaction at a time:
  * callers serialise the commands of a connection.
  *
