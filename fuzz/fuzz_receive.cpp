@@ -1,4 +1,5 @@
-// The receive path: any bytes, cut into data events of any size and mixed with
+// The receive path: any bytes, cut into data events of any size (some offered
+// first to a waiting caller, which gives back what it may not run) and mixed with
 // time-outs and connection errors, go through the event procedure of a link on
 // the scripted transport. Identification runs the real detection pair, hooks
 // are registered from the input, and every frame handed to the transport is
@@ -230,12 +231,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         case 1:
         case 2:
         case 3: {
-            // Short events, the usual case for a serial line.
+            // Short events, the usual case for a serial line; with bit 3 read
+            // by a waiting caller first, which gives back what it may not run:
+            // every output must be as if all had come on the connection's thread.
             const Bytes chunk = in.bytes(1 + (op >> 5) + 8 * (op & 3));
             for (unsigned char b : chunk) {
                 ref.byte(b);
             }
-            fake::event(id, COMM_EV_DATA | high, chunk.data(), static_cast<int>(chunk.size()));
+            const int n = static_cast<int>(chunk.size());
+            int took = 0;
+            if ((op & 8) != 0) {
+                took = fake::event(id, COMM_EV_LEAD_DATA | high, chunk.data(), n);
+                FUZZ_CHECK(took >= 0 && took <= n);
+            }
+            if (took < n) {
+                fake::event(id, COMM_EV_DATA | high, chunk.data() + took, n - took);
+            }
             break;
         }
         case 4: {
@@ -259,7 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         default: {
             // No bytes to read: an empty or negative count, or an unused kind.
             static const unsigned char kNothing[1] = {'B'};
-            const int kinds[] = {COMM_EV_DATA, 0, 4, 7, 255};
+            const int kinds[] = {COMM_EV_DATA, 0, 4, 8, 255};
             const int kind = kinds[(op >> 3) % 5];
             FUZZ_CHECK(fake::event(id, kind, kNothing, kind == COMM_EV_DATA ? -(op >> 6) : 1) == 0);
             break;
