@@ -176,7 +176,10 @@ int pump(Connection& c) {
         if (step != kGoOn) {
             return step;
         }
-        if (c.link_watched ? w.link && c.lead_epoll_fd >= 0 : true) {
+        // Out only after reading during a command, and only where callers lead;
+        // back at the first look that finds no command.
+        const bool may_leave = w.link && c.lead_epoll_fd >= 0;
+        if (!c.link_watched || may_leave) {
             set_link_watched(c, !command_busy(c));
         }
     }

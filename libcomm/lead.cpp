@@ -158,7 +158,7 @@ void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point d
     const bool gave_up = lead_reads(c, fd, epoll_fd, deadline);
     lock.lock();
     c.lead_active = false;
-    if (gave_up && !c.lead_gave_up) {
+    if (gave_up) {
         c.lead_gave_up = true; // lead_reads has woken the connection's thread
     }
     if (c.link_fd < 0) {

@@ -144,7 +144,7 @@ RecordSpec data_set_spec(const DataSpec& dataset, uint32_t slot);
 uint32_t data_set_count(const DataSpec& dataset);
 // The record of a measurement stored while running.
 RecordSpec new_measurement_spec(const DataSpec& dataset, uint32_t slot);
-// The numbers a record carries besides its spec: what a reader of the record must find.
+// The numbers a record carries beyond its kind and layout: what a reader of the record must find.
 struct RecordValues {
     int32_t number = 0;
     int32_t id = 0;

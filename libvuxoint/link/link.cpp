@@ -50,19 +50,18 @@ template <typename Visit> void walk_links(Visit&& visit) {
 }
 
 // The first ordinary hook for the id takes the frame; otherwise the catch-all.
-void dispatch_hooks(int conn_id, MXX_link* link, unsigned char* frame, uint16_t id) {
+// The hook a frame with this id runs: the first ordinary hook for the id,
+// otherwise the catch-all; null when none.
+MXX_hook_fn hook_for(MXX_link* link, uint16_t id) {
     const int count = load_hook_count(link);
     for (int i = 0; i < count && i < kHookSlots; ++i) {
         const MXX_hook_entry hook = load_hook(link->hooks[i]);
         if (hook.id == id && hook.fn != nullptr) {
-            hook.fn(conn_id, link, frame, link->user_data);
-            return;
+            return hook.fn;
         }
     }
     const MXX_hook_entry catch_all = load_hook(link->hooks[kCatchAllSlot]);
-    if (catch_all.id == kCatchAllId && catch_all.fn != nullptr) {
-        catch_all.fn(conn_id, link, frame, link->user_data);
-    }
+    return catch_all.id == kCatchAllId ? catch_all.fn : nullptr;
 }
 
 // Answers, error and resend messages go to the transaction's buffers unless
@@ -77,16 +76,7 @@ void capture(int conn_id, MXX_link* link) {
 // Whether a frame does nothing but what a waiting caller's thread may do:
 // no detection and no hook to run.
 bool capture_only(MXX_link* link, uint16_t id) {
-    if (link->identified != 1 || load_hook(link->hooks[kCatchAllSlot]).id == kCatchAllId) {
-        return false;
-    }
-    const int count = load_hook_count(link);
-    for (int i = 0; i < count && i < kHookSlots; ++i) {
-        if (load_hook(link->hooks[i]).id == id) {
-            return false;
-        }
-    }
-    return true;
+    return link->identified == 1 && hook_for(link, id) == nullptr;
 }
 
 void handle_frame(int conn_id, MXX_link* link) {
@@ -99,7 +89,9 @@ void handle_frame(int conn_id, MXX_link* link) {
         }
         comm_signal_connected(conn_id);
     }
-    dispatch_hooks(conn_id, link, frame, frame_id(frame));
+    if (const MXX_hook_fn hook = hook_for(link, frame_id(frame)); hook != nullptr) {
+        hook(conn_id, link, frame, link->user_data);
+    }
     capture(conn_id, link);
 }
 

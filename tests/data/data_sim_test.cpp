@@ -35,7 +35,7 @@ class DataSim : public ::testing::Test {
     }
 
     void open(DataSpec data, Faults faults = {}) {
-        spec = data;
+        data_set = data;
         vuxo::sim::Config cfg;
         cfg.data = data;
         cfg.faults = faults;
@@ -49,7 +49,7 @@ class DataSim : public ::testing::Test {
     }
 
     std::unique_ptr<vuxo::sim::Simulator> sim;
-    DataSpec spec;
+    DataSpec data_set;
     int conn = -1;
     vuxod_session session{};
 };
@@ -123,12 +123,12 @@ TEST_P(DecodeEdge, EveryRecordMatchesTheSimulatorsDescription) {
     EXPECT_EQ(report.entry_count, sim->entry_count());
 
     const bool v1 = GetParam() == Generation::v1;
-    const vuxo::sim::Log log(spec);
+    const vuxo::sim::Log log(data_set);
     for (std::size_t k = 0; k < seen.records.size(); ++k) {
         const auto slot = static_cast<uint32_t>(seen.records[k].first);
         const vuxod_measurement& m = seen.decoded[k];
         const vuxo::sim::RecordSpec rs = log.record_spec(slot);
-        const vuxo::sim::RecordValues want = vuxo::sim::record_values(spec, slot, rs);
+        const vuxo::sim::RecordValues want = vuxo::sim::record_values(data_set, slot, rs);
         SCOPED_TRACE("slot " + std::to_string(slot));
         EXPECT_EQ(seen.entry_flags[k], rs.entry_flags);
         EXPECT_EQ(m.generation, v1 ? VUXOD_V1 : VUXOD_V2);
