@@ -159,6 +159,7 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, vuxod_sy
     out->stored = run.stored;
     out->already_held = report.skipped + run.already_held;
     out->failed = report.failed;
+    out->not_fetched = report.to_fetch - report.fetched - report.failed;
     if (!run.db_error.empty() || run.db_step != VUXOD_DB_NONE) {
         return database_failure(out, run.db_step, run.db_error, run.db_error_slot);
     }

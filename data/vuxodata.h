@@ -87,8 +87,18 @@ enum vuxod_result {
     VUXOD_E_NO_MEMORY = -10006, /* vuxod_read_log could not allocate its working copy */
     VUXOD_E_STOPPED = -10007,   /* a callback returned nonzero and so ended the read */
     VUXOD_E_UNSORTED = -10008,  /* the skip pairs are not in ascending (slot, key) order */
-    VUXOD_E_DATABASE = -10009   /* vuxod_sync: the database could not be opened, read
+    VUXOD_E_DATABASE = -10009,  /* vuxod_sync: the database could not be opened, read
                                    or written (its summary says which and why) */
+    VUXOD_E_GONE = -10010,      /* the instrument stopped answering: no answer to a
+                                   read and then none to the firmware-version requests
+                                   that should follow it, or several records in a row
+                                   unanswered. Close the connection: an answer still
+                                   owed may arrive on it at any time */
+    VUXOD_E_ANSWER = -10011     /* an answer of another size than its request calls for
+                                   (a record, a page of the entry list, a parameter
+                                   block too short to hold the entry count, a file chunk
+                                   whose count differs from the length asked for);
+                                   nothing of it was used */
 };
 
 /* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
@@ -186,9 +196,11 @@ typedef struct vuxod_session {
     int32_t conn_id;
     int32_t generation;  /* VUXOD_V1 or VUXOD_V2 */
     int32_t chunk;       /* V2 file read size in use: VUXOD_CHUNK_LARGE, or
-                            VUXOD_CHUNK_SMALL once the instrument refused a large
-                            read; a caller may set VUXOD_CHUNK_SMALL itself */
-    int32_t reserved[5]; /* 0 */
+                            VUXOD_CHUNK_SMALL once the instrument refused large reads
+                            twice in a row; a caller may set VUXOD_CHUNK_SMALL itself */
+    uint32_t reads;      /* records fetched so far: V2 chunk lengths vary with it */
+    int32_t refusals;    /* large reads refused in a row */
+    int32_t reserved[3]; /* 0 */
 } vuxod_session;
 
 /* Fills *s for conn_id, asking vuxo_get_type() for the generation. VUXOD_OK, or
@@ -413,7 +425,11 @@ typedef struct vuxod_sync_summary {
     char serial[16];       /* the instrument's serial number, NUL-terminated */
     char firmware[16];
     char db_error[256];   /* the database's words for a VUXOD_E_DATABASE failure */
-    uint32_t reserved[8]; /* 0 */
+    uint32_t not_fetched; /* records the instrument lists that this sync never asked for,
+                             since it ended first; the next sync fetches them. Every
+                             non-empty entry is stored, already_held, failed or
+                             not_fetched */
+    uint32_t reserved[7]; /* 0 */
 } vuxod_sync_summary;
 
 /* The incremental sync of the connection's log into the SQLite file at db_path:

@@ -38,6 +38,7 @@ const char kUsage[] =
     "  --resend-first CMD         answer the first CMD request with 12289 (repeatable)\n"
     "  --error-first CMD          answer the first CMD request with 12290 (repeatable)\n"
     "  --fail CMD[:K]             answer CMD with 12290 from its K-th request on (K=1)\n"
+    "  --answer-size CMD:N        answer CMD with exactly N payload bytes (cut or padded)\n"
     "  --small-reads error|fail   refuse file reads (8211) of more than 450 bytes with\n"
     "                             message 12290 (error) or a failure status (fail)\n"
     "  --empty-chunk              every file read (8211) answers count 0\n"
@@ -219,6 +220,18 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
                  return false;
              }
              f.fail_from[c] = k;
+             return true;
+         }},
+        {"--answer-size",
+         [&f](const std::string& v) {
+             const auto colon = v.find(':');
+             uint16_t c = 0;
+             uint64_t n = 0;
+             if (colon == std::string::npos || !to_command(v.substr(0, colon), &c) ||
+                 !to_u64(v.substr(colon + 1), 4083, &n)) {
+                 return false;
+             }
+             f.answer_size[c] = static_cast<uint32_t>(n);
              return true;
          }},
         {"--empty-chunk-from", u32(&f.empty_chunk_from)},
