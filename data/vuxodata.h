@@ -382,6 +382,9 @@ VUXOD_API int vuxod_read_log(vuxod_session* s, const vuxod_log_options* o,
 
 /* Nonzero: stop after the record being stored. Polled after every record. */
 typedef int (*vuxod_stop_fn)(void* user);
+/* The connection was lost: close old_conn_id, open the same instrument again and put
+ * the new connection's id in *new_conn_id. 0 on success; nonzero gives up. */
+typedef int (*vuxod_reconnect_fn)(int old_conn_id, int* new_conn_id, void* user);
 
 typedef struct vuxod_sync_options {
     uint32_t struct_size; /* sizeof(vuxod_sync_options); set by _init */
@@ -438,7 +441,9 @@ typedef struct vuxod_sync_summary {
  * arrives, so an interrupted sync keeps what it stored and the next one fetches
  * the rest. A slot whose key changed is a new measurement. A record the
  * instrument fails to deliver is reported to on_failure and the sync goes on;
- * a lost connection ends it.
+ * records that failed get one more pass at the end. A lost connection, or an
+ * instrument that stopped answering, ends it (vuxod_sync_recovering below can open
+ * it again and go on).
  * Returns VUXOD_OK when every record missing from the file was stored;
  * VUXOD_E_DATABASE when the file could not be used (the summary's db_step and
  * db_error say how); VUXOD_E_STOPPED when stop or on_failure asked to stop;
@@ -447,6 +452,27 @@ typedef struct vuxod_sync_summary {
  * thread like vuxod_read_log; the callbacks too. */
 VUXOD_API int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
                          vuxod_sync_summary* summary);
+
+/* How a sync recovers: more passes over failed records, and a lost connection opened
+ * again by the caller. */
+typedef struct vuxod_recovery {
+    uint32_t struct_size;         /* sizeof(vuxod_recovery); set by _init */
+    int32_t retries;              /* further passes over the records that failed, at the
+                                     end; _init: 1 */
+    int32_t reconnects;           /* how often a lost connection is opened again through
+                                     reconnect; _init: 2 */
+    int32_t reconnect_pause_ms;   /* pause before each reconnection; _init: 1000 */
+    vuxod_reconnect_fn reconnect; /* may be NULL: a lost connection ends the sync */
+    uint32_t reserved[8];         /* 0 */
+} vuxod_recovery;
+
+/* Zeroes *r, sets struct_size and the defaults above. */
+VUXOD_API void vuxod_recovery_init(vuxod_recovery* r);
+
+/* vuxod_sync with the recovery r (NULL: _init's defaults, without reconnect); the
+ * reconnect callback gets o->user. vuxod_sync is this with r NULL. */
+VUXOD_API int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxod_sync_options* o,
+                                    const vuxod_recovery* r, vuxod_sync_summary* summary);
 
 #ifdef __cplusplus
 }
