@@ -97,6 +97,27 @@ enum vuxod_result {
  * from any thread. */
 VUXOD_API const char* vuxod_result_text(int code);
 
+/* ---- Bytes shown as text ------------------------------------------------ */
+
+/* The instrument's serial number and firmware version are raw bytes (8 each),
+ * stored and compared as such; file names need not be UTF-8 either. Every front
+ * shows them through this one rule, so that the text is always valid UTF-8 and
+ * the same everywhere: printable ASCII and well-formed UTF-8 of printable
+ * characters (U+00A0 and up) stay as they are, a backslash becomes "\\", and
+ * every other byte "\xNN" (two uppercase hex digits). Escapes the `size` bytes
+ * at `text` into out[0 .. out_size - 1], always NUL-terminated when out_size > 0
+ * (out may be NULL with out_size 0), and returns the length of the whole escaped
+ * text without the NUL, like snprintf: a result >= out_size means it was cut
+ * short. Four bytes per input byte always suffice. */
+VUXOD_API size_t vuxod_escape_text(const char* text, size_t size, char* out, size_t out_size);
+
+/* The reverse, for what a user typed back: "\\" and "\xNN" (either case of hex
+ * digits) become their byte, everything else is copied. NUL-terminated text in;
+ * out and the result as for vuxod_escape_text (the result never exceeds
+ * strlen(text)). "\x00" gives a NUL byte inside out: take the length from the
+ * result, not from strlen. */
+VUXOD_API size_t vuxod_unescape_text(const char* text, char* out, size_t out_size);
+
 /* ---- Generations and sizes --------------------------------------------- */
 
 /* The values of vuxo_get_type(). */
