@@ -22,8 +22,9 @@ const char kUsage[] =
     "  --port N                   listen on 127.0.0.1:N; 0 (default) picks a free port\n"
     "  --pty                      serve a pseudo-terminal instead; reopen it at will\n"
     "  --clock D/M/Y-H:M:S        fixed instrument clock (default: the host's clock)\n"
-    "  --serial TEXT              the serial number: 8 bytes, \\xNN for any byte, first\n"
-    "                             5 (--v1) or A (--v2); default 51000123 or A2000456\n"
+    "  --serial TEXT              the serial number: 8 bytes, \\xNN for any byte, \\\\ for\n"
+    "                             a backslash; first 5 (--v1) or A (--v2); default\n"
+    "                             51000123 or A2000456\n"
     "\n"
     "Data (generated on demand from generation, set, seed and slot):\n"
     "  --data basic|edge|empty|big   data set (default basic)\n"
@@ -118,15 +119,18 @@ bool to_clock(const std::string& s, ClockRecord* out) {
     return true;
 }
 
-// Eight bytes, "\xNN" standing for any of them, so that a host can be shown
-// a serial number that is not text.
+// Eight bytes, written as the host shows them: "\xNN" stands for any byte and
+// "\\" for a backslash, so that a host can be shown a serial that is not text.
 bool to_serial(const std::string& s, std::string* out) {
     const auto hex = [&](std::size_t i) {
         return i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])) != 0;
     };
     std::string bytes;
     for (std::size_t i = 0; i < s.size(); ++i) {
-        if (s.compare(i, 2, "\\x") == 0 && hex(i + 2) && hex(i + 3)) {
+        if (s.compare(i, 2, "\\\\") == 0) {
+            bytes += '\\';
+            ++i;
+        } else if (s.compare(i, 2, "\\x") == 0 && hex(i + 2) && hex(i + 3)) {
             bytes += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
             i += 3;
         } else {
