@@ -123,7 +123,7 @@ def test_connect_close_cycles_leave_nothing_behind(sim):
             with vuxoint.connect(s.conn) as meter:
                 assert meter.serial == "A2000456"
         deadline = time.monotonic() + 10
-        while vuxoint.meter._connections and time.monotonic() < deadline:
+        while getattr(vuxoint.meter, "_connections", None) and time.monotonic() < deadline:
             time.sleep(0.05)
         gc.collect()
 

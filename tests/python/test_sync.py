@@ -54,15 +54,14 @@ def test_tool_and_python_keep_one_instrument_of_raw_bytes(sim, tmp_path):
                          capture_output=True, timeout=60)
     assert run.returncode == 0, run.stderr
     with vuxoint.connect(s.conn) as meter:
-        assert (meter.serial_bytes, meter.serial) == (raw, shown)
         result = meter.sync(db)
-    assert (result.new, result.already_held, result.serial) == (0, held, shown)
-
     con = sqlite3.connect(os.fsencode(db))
     con.text_factory = bytes
     assert con.execute("SELECT serial FROM instruments").fetchall() == [(raw,)]
     assert con.execute("SELECT COUNT(*) FROM measurements").fetchone() == (held,)
     con.close()
+    assert (result.new, result.already_held, result.serial) == (0, held, shown)
+    assert (meter.serial_bytes, meter.serial) == (raw, shown)
 
     # Python's own front shows the bytes as the tool does.
     run = front("sync", s.conn, "--db", db, "--json")
