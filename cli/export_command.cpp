@@ -67,7 +67,12 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
         "\n"
         "--scans writes the long form: instrument, generation, slot, key, number, taken_at,\n"
         "index, susceptibility, susceptibility_units, conductivity, conductivity_units, mark.\n"
-        "json writes one array of objects, ndjson one object a line, with the same fields.\n");
+        "json writes one array of objects, ndjson one object a line, with the same fields.\n"
+        "\n"
+        "Texts, the serial number above all (the instrument's raw bytes), show a byte that\n"
+        "is not printable text as \\xNN and a backslash as \\\\; --instrument takes the\n"
+        "serial as shown. -o replaces a file (or the file a link leads to) only once the\n"
+        "export is complete, and writes through a FIFO or a device.\n");
     return sub;
 }
 

@@ -395,8 +395,9 @@ typedef int (*vuxod_stop_fn)(void* user);
 typedef struct vuxod_sync_options {
     uint32_t struct_size; /* sizeof(vuxod_sync_options); set by _init */
     uint32_t flags;       /* 0 */
-    /* The instrument's serial number and firmware version when the caller has
-     * read them already; NULL: vuxod_sync reads them. */
+    /* The instrument's serial number and firmware version, as the raw bytes the
+     * instrument sent, when the caller has read them already; NULL: vuxod_sync
+     * reads them. The serial's bytes are the instrument's identity in the file. */
     const char* serial;
     const char* firmware;
     vuxod_progress_fn progress;  /* as vuxod_read_log's; may be NULL */
@@ -431,7 +432,8 @@ typedef struct vuxod_sync_summary {
     uint32_t stored;       /* new records stored by this sync */
     uint32_t already_held; /* records the database held before */
     uint32_t failed;       /* records that could not be fetched */
-    char serial[16];       /* the instrument's serial number, NUL-terminated */
+    char serial[16];       /* the instrument's serial number, NUL-terminated: its raw
+                              bytes (vuxod_escape_text shows them) */
     char firmware[16];
     char db_error[256];   /* the database's words for a VUXOD_E_DATABASE failure */
     uint32_t reserved[8]; /* 0 */
