@@ -10,6 +10,8 @@
 
 #include "exit_status.h"
 #include "export_formats.h"
+#include "output_file.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
@@ -24,46 +26,6 @@ bool digits_at(const std::string& t, std::size_t pos, std::size_t n) {
     }
     return true;
 }
-
-// Where the output goes: standard output, or FILE written beside itself and
-// renamed into place once complete, so that a failed export leaves no torn file.
-class Output {
-  public:
-    explicit Output(const std::string& path) : path_(path) {}
-    ~Output() {
-        if (file_ != nullptr && file_ != stdout) {
-            std::fclose(file_);
-            std::remove(temp_.c_str());
-        }
-    }
-    std::FILE* open() {
-        if (path_.empty()) {
-            file_ = stdout;
-        } else {
-            temp_ = path_ + ".part";
-            file_ = std::fopen(temp_.c_str(), "wb");
-        }
-        return file_;
-    }
-    bool commit() {
-        if (file_ == stdout) {
-            return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-        }
-        const bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (!ok || !closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
-            std::remove(temp_.c_str());
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    std::string path_;
-    std::string temp_;
-    std::FILE* file_ = nullptr;
-};
 
 } // namespace
 
@@ -105,7 +67,12 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
         "\n"
         "--scans writes the long form: instrument, generation, slot, key, number, taken_at,\n"
         "index, susceptibility, susceptibility_units, conductivity, conductivity_units, mark.\n"
-        "json writes one array of objects, ndjson one object a line, with the same fields.\n");
+        "json writes one array of objects, ndjson one object a line, with the same fields.\n"
+        "\n"
+        "Texts, the serial number above all (the instrument's raw bytes), show a byte that\n"
+        "is not printable text as \\xNN and a backslash as \\\\; --instrument takes the\n"
+        "serial as shown. -o replaces a file (or the file a link leads to) only once the\n"
+        "export is complete, and writes through a FIFO or a device.\n");
     return sub;
 }
 
@@ -143,7 +110,7 @@ int run_export(const ExportOptions& opt) {
         return status;
     }
     std::string error;
-    Output output(opt.output);
+    OutputFile output(opt.output);
     std::FILE* out = output.open();
     if (out == nullptr) {
         std::fprintf(stderr, "vuxoint: %s: create: %s\n", opt.output.c_str(), std::strerror(errno));
@@ -151,7 +118,7 @@ int run_export(const ExportOptions& opt) {
     }
     QueryFilter filter;
     if (!opt.instrument.empty()) {
-        filter.serial = opt.instrument;
+        filter.serial = typed(opt.instrument);
     }
     if (!opt.since.empty()) {
         filter.since = opt.since;

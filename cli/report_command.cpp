@@ -9,37 +9,14 @@
 
 #include "exit_status.h"
 #include "export_command.h"
+#include "output_file.h"
 #include "report_data.h"
 #include "report_page.h"
 #include "report_png.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
-
-namespace {
-
-// Written beside itself and renamed into place, so that a failed write leaves
-// no torn page where an older report was.
-bool write_file(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".part";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool flushed = std::fflush(f) == 0;
-    const int saved = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !flushed || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-        const int reason = errno != 0 ? errno : saved;
-        std::remove(temp.c_str());
-        errno = reason;
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
     CLI::App* sub =
@@ -82,7 +59,7 @@ int run_report(const ReportOptions& opt) {
     info.source = opt.db;
     info.generated = iso_utc_now();
     if (!opt.instrument.empty()) {
-        filter.serial = opt.instrument;
+        filter.serial = typed(opt.instrument);
         info.selection = "instrument " + opt.instrument;
     }
     if (!opt.since.empty()) {
@@ -98,7 +75,7 @@ int run_report(const ReportOptions& opt) {
     std::vector<ReportFigure> figures;
     const std::string page = render_report(data, info, &figures);
     errno = 0;
-    if (!opt.output.empty() && !write_file(opt.output, page)) {
+    if (!opt.output.empty() && !write_output(opt.output, page)) {
         std::fprintf(stderr, "vuxoint: %s: write: %s\n", opt.output.c_str(), std::strerror(errno));
         return kExitIncomplete;
     }

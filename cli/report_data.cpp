@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "shown_text.h"
 #include "sqlite_handle.h"
 
 namespace vuxocli {
@@ -45,7 +46,7 @@ class Fields {
     std::string text(const std::vector<Value>& row, const char* name) const {
         const Value& v = at(row, name);
         const auto* s = std::get_if<std::string>(&v);
-        return s != nullptr ? *s : std::string();
+        return s != nullptr ? shown(*s) : std::string();
     }
 
   private:
@@ -54,9 +55,9 @@ class Fields {
 
 bool load_instruments(Store& store, const ReportData& data, std::vector<ReportInstrument>* out,
                       std::string* error) {
-    std::set<std::string> shown;
+    std::set<std::string> present;
     for (const ReportMeasurement& m : data.measurements) {
-        shown.insert(m.instrument);
+        present.insert(m.instrument);
     }
     Statement st(store.handle(), "SELECT serial, generation, firmware, last_sync FROM instruments "
                                  "ORDER BY serial");
@@ -65,12 +66,13 @@ bool load_instruments(Store& store, const ReportData& data, std::vector<ReportIn
         return false;
     }
     const auto text = [&](int i) {
-        const unsigned char* t = sqlite3_column_text(st.get(), i);
-        return t != nullptr ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+        const auto* t = static_cast<const char*>(sqlite3_column_blob(st.get(), i));
+        return shown(std::string_view(t != nullptr ? t : "",
+                                      static_cast<std::size_t>(sqlite3_column_bytes(st.get(), i))));
     };
     int rc = SQLITE_OK;
     while ((rc = st.step()) == SQLITE_ROW) {
-        if (shown.count(text(0)) != 0) {
+        if (present.count(text(0)) != 0) {
             out->push_back({text(0), text(1), text(2), text(3)});
         }
     }

@@ -13,6 +13,7 @@
 #include "exit_status.h"
 #include "progress.h"
 #include "result_text.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
@@ -103,18 +104,18 @@ void print_summary(const SyncOptions& opt, const Instrument& inst, const vuxod_s
     const uint32_t held = sum.already_held;
     if (opt.json) {
         nlohmann::ordered_json j;
-        j["instrument"] = inst.serial;
+        j["instrument"] = shown(inst.serial);
         j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
         j["entries"] = sum.entry_count;
         j["new"] = sum.stored;
         j["already_held"] = held;
         j["failed"] = sum.failed;
         j["not_fetched"] = sum.not_fetched;
-        j["database"] = opt.db;
+        j["database"] = shown(opt.db);
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n", inst.serial.c_str(),
-                    sum.stored, held, sum.failed, sum.not_fetched);
+        std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
+                    shown(inst.serial).c_str(), sum.stored, held, sum.failed, sum.not_fetched);
     }
     std::fflush(stdout);
 }

@@ -107,6 +107,27 @@ enum vuxod_result {
  * from any thread. */
 VUXOD_API const char* vuxod_result_text(int code);
 
+/* ---- Bytes shown as text ------------------------------------------------ */
+
+/* The instrument's serial number and firmware version are raw bytes (8 each),
+ * stored and compared as such; file names need not be UTF-8 either. Every front
+ * shows them through this one rule, so that the text is always valid UTF-8 and
+ * the same everywhere: printable ASCII and well-formed UTF-8 of printable
+ * characters (U+00A0 and up) stay as they are, a backslash becomes "\\", and
+ * every other byte "\xNN" (two uppercase hex digits). Escapes the `size` bytes
+ * at `text` into out[0 .. out_size - 1], always NUL-terminated when out_size > 0
+ * (out may be NULL with out_size 0), and returns the length of the whole escaped
+ * text without the NUL, like snprintf: a result >= out_size means it was cut
+ * short. Four bytes per input byte always suffice. */
+VUXOD_API size_t vuxod_escape_text(const char* text, size_t size, char* out, size_t out_size);
+
+/* The reverse, for what a user typed back: "\\" and "\xNN" (either case of hex
+ * digits) become their byte, everything else is copied. NUL-terminated text in;
+ * out and the result as for vuxod_escape_text (the result never exceeds
+ * strlen(text)). "\x00" gives a NUL byte inside out: take the length from the
+ * result, not from strlen. */
+VUXOD_API size_t vuxod_unescape_text(const char* text, char* out, size_t out_size);
+
 /* ---- Generations and sizes --------------------------------------------- */
 
 /* The values of vuxo_get_type(). */
@@ -389,8 +410,9 @@ typedef int (*vuxod_reconnect_fn)(int old_conn_id, int* new_conn_id, void* user)
 typedef struct vuxod_sync_options {
     uint32_t struct_size; /* sizeof(vuxod_sync_options); set by _init */
     uint32_t flags;       /* 0 */
-    /* The instrument's serial number and firmware version when the caller has
-     * read them already; NULL: vuxod_sync reads them. */
+    /* The instrument's serial number and firmware version, as the raw bytes the
+     * instrument sent, when the caller has read them already; NULL: vuxod_sync
+     * reads them. The serial's bytes are the instrument's identity in the file. */
     const char* serial;
     const char* firmware;
     vuxod_progress_fn progress;  /* as vuxod_read_log's; may be NULL */
@@ -425,7 +447,8 @@ typedef struct vuxod_sync_summary {
     uint32_t stored;       /* new records stored by this sync */
     uint32_t already_held; /* records the database held before */
     uint32_t failed;       /* records that could not be fetched */
-    char serial[16];       /* the instrument's serial number, NUL-terminated */
+    char serial[16];       /* the instrument's serial number, NUL-terminated: its raw
+                              bytes (vuxod_escape_text shows them) */
     char firmware[16];
     char db_error[256];   /* the database's words for a VUXOD_E_DATABASE failure */
     uint32_t not_fetched; /* records the instrument lists that this sync never asked for,
