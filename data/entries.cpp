@@ -16,10 +16,18 @@ const Log_commands* log_commands(int32_t generation) {
     // Command numbers and time-outs as the command sets have them.
     static const Log_commands v1 = {L::kV1ParamSize,      L::kV1CountOffset,  L::kV1PageEntries,
                                     VUXOD_V1_MAX_ENTRIES, L::v1::kRecordSize, {8201, 2000},
-                                    {8204, 5000},         {8205, 5000}};
-    static const Log_commands v2 = {L::kV2ParamSize,      L::kV2CountOffset,  L::kV2PageEntries,
-                                    VUXOD_V2_MAX_ENTRIES, L::v2::kRecordSize, {8201, 800},
-                                    {8204, 800},          {8211, 800}};
+                                    {8204, 5000},         {8205, 5000},       {8207, 2000},
+                                    {8208, 2000}};
+    static const Log_commands v2 = {L::kV2ParamSize,
+                                    L::kV2CountOffset,
+                                    L::kV2PageEntries,
+                                    VUXOD_V2_MAX_ENTRIES,
+                                    L::v2::kRecordSize,
+                                    {8201, 800},
+                                    {8204, 800},
+                                    {8211, 800},
+                                    {0, 0},
+                                    {0, 0}}; // no note commands
     switch (generation) {
     case VUXOD_V1:
         return &v1;

@@ -40,18 +40,14 @@ int32_t chunk_of(const vuxod_session* s) {
     return s->chunk > least && s->chunk <= VUXOD_CHUNK_LARGE ? s->chunk : VUXOD_CHUNK_LARGE;
 }
 
-// One chunk: exactly `length` bytes of the file at `offset`, or a failure.
-int read_chunk(const vuxod::Log_commands& g, int conn_id, const char* name, int32_t offset,
-               int32_t length, uint8_t* dest) {
-    uint8_t request[kNameSize + 8] = {};
-    std::copy_n(name, std::min(std::char_traits<char>::length(name), kNameSize), request);
-    vuxo::store_le<int32_t>(request + kNameSize, offset);
-    vuxo::store_le<int32_t>(request + kNameSize + 4, length);
+// One chunk answer (a count, then the bytes): exactly `length` bytes, or a failure.
+int receive_chunk(int conn_id, vuxod::Request r, const uint8_t* request, int request_len,
+                  int32_t length, uint8_t* dest) {
     uint8_t answer[kChunkAnswerSize];
     const int want = kCountSize + length;
     int len = 0;
     const int rc =
-        vuxod::exchange(conn_id, g.record, request, sizeof request, answer, want, kCountSize, &len);
+        vuxod::exchange(conn_id, r, request, request_len, answer, want, kCountSize, &len);
     if (rc != VUXOD_OK) {
         return rc;
     }
@@ -65,6 +61,16 @@ int read_chunk(const vuxod::Log_commands& g, int conn_id, const char* name, int3
     }
     std::copy_n(answer + kCountSize, length, dest);
     return VUXOD_OK;
+}
+
+// One chunk of a file: `length` bytes at `offset`.
+int read_chunk(const vuxod::Log_commands& g, int conn_id, const char* name, int32_t offset,
+               int32_t length, uint8_t* dest) {
+    uint8_t request[kNameSize + 8] = {};
+    std::copy_n(name, std::min(std::char_traits<char>::length(name), kNameSize), request);
+    vuxo::store_le<int32_t>(request + kNameSize, offset);
+    vuxo::store_le<int32_t>(request + kNameSize + 4, length);
+    return receive_chunk(conn_id, g.record, request, sizeof request, length, dest);
 }
 
 int fetch_v2(const vuxod::Log_commands& g, vuxod_session* s, int32_t slot, uint8_t* record) {
@@ -130,6 +136,44 @@ int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t c
         *size = g->record_size;
     }
     return rc;
+}
+
+int vuxod_fetch_note(const vuxod_session* s, int32_t slot, uint8_t* text, size_t capacity,
+                     size_t* size) {
+    const vuxod::Log_commands* g = s != nullptr ? vuxod::log_commands(s->generation) : nullptr;
+    if (g == nullptr || g->note.command == 0 || (text == nullptr && capacity > 0)) {
+        return VUXOD_E_ARGUMENT;
+    }
+    uint8_t request[12];
+    vuxo::store_le<int32_t>(request, slot);
+    uint8_t info[4];
+    int len = 0;
+    int rc = vuxod::exchange_retried(s->conn_id, g->note_info, request, 4, info, sizeof info,
+                                     sizeof info, &len);
+    if (rc != VUXOD_OK) {
+        return rc;
+    }
+    const auto length = vuxo::load_le<int32_t>(info);
+    if (length < 0 || length > VUXOD_NOTE_MAX) {
+        return VUXOD_E_ANSWER;
+    }
+    if (static_cast<size_t>(length) > capacity) {
+        return VUXOD_E_CAPACITY;
+    }
+    for (int32_t done = 0; done < length;) {
+        const int32_t part = std::min(length - done, VUXOD_CHUNK_LARGE);
+        vuxo::store_le<int32_t>(request + 4, done);
+        vuxo::store_le<int32_t>(request + 8, part);
+        rc = receive_chunk(s->conn_id, g->note, request, sizeof request, part, text + done);
+        if (rc != VUXOD_OK) {
+            return rc;
+        }
+        done += part;
+    }
+    if (size != nullptr) {
+        *size = static_cast<size_t>(length);
+    }
+    return VUXOD_OK;
 }
 
 int vuxod_fetch_measurement(vuxod_session* s, int32_t slot, vuxod_measurement* m) {

@@ -18,7 +18,9 @@ struct Log_commands {
     std::size_t record_size;
     Request params;
     Request page;
-    Request record; // V1: the log entry; V2: a chunk of the measurement file
+    Request record;    // V1: the log entry; V2: a chunk of the measurement file
+    Request note_info; // V1 only: the note's length
+    Request note;      // V1 only: a chunk of the note
 };
 
 // nullptr for anything but VUXOD_V1 and VUXOD_V2.

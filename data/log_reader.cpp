@@ -52,7 +52,23 @@ struct Work {
     std::vector<vuxod_entry> entries;
     std::vector<int32_t> order;
     std::unique_ptr<vuxod_measurement> m;
+    std::vector<uint8_t> note;
+    size_t note_size = 0;
 };
+
+bool has_note(const vuxod_session* s, const vuxod_entry& e) {
+    return s->generation == VUXOD_V1 && (e.flags & VUXOD_ENTRY_NOTE) != 0;
+}
+
+// The record, and its note when it has one the instrument can give.
+int fetch(vuxod_session* s, int32_t slot, const vuxod_entry& e, Work& w) {
+    w.note_size = 0;
+    int rc = vuxod_fetch_measurement(s, slot, w.m.get());
+    if (rc == VUXOD_OK && has_note(s, e)) {
+        rc = vuxod_fetch_note(s, slot, w.note.data(), w.note.size(), &w.note_size);
+    }
+    return rc;
+}
 
 int read_records(vuxod_session* s, const vuxod_log_options& o, Work& w, uint32_t wanted,
                  vuxod_log_report* r) {
@@ -65,7 +81,7 @@ int read_records(vuxod_session* s, const vuxod_log_options& o, Work& w, uint32_t
     for (uint32_t k = 0; k < wanted; ++k) {
         const int32_t slot = w.order[k];
         const vuxod_entry& e = w.entries[static_cast<uint32_t>(slot)];
-        int rc = vuxod_fetch_measurement(s, slot, w.m.get());
+        int rc = fetch(s, slot, e, w);
         silent = rc == VUXOD_NO_ANSWER ? silent + 1 : 0;
         if (silent >= kSilentRecords) {
             rc = VUXOD_E_GONE;
@@ -86,7 +102,14 @@ int read_records(vuxod_session* s, const vuxod_log_options& o, Work& w, uint32_t
             }
         } else {
             ++r->fetched;
-            const vuxod_record record{slot, e.key, e.flags, w.m->raw, w.m->raw_size, w.m.get()};
+            const vuxod_record record{slot,
+                                      e.key,
+                                      e.flags,
+                                      w.m->raw,
+                                      w.m->raw_size,
+                                      w.m.get(),
+                                      has_note(s, e) ? w.note.data() : nullptr,
+                                      w.note_size};
             if (o.on_record != nullptr && o.on_record(&record, o.user) != 0) {
                 stop_at(r, VUXOD_E_STOPPED, VUXOD_STEP_CALLBACK, slot, e.key);
                 return VUXOD_E_STOPPED;
@@ -124,6 +147,7 @@ int read_log(vuxod_session* s, const vuxod_log_options& o, vuxod_log_report* r) 
         w.entries.resize(r->entries_read);
         w.order.resize(r->entries_read);
         w.m = std::make_unique<vuxod_measurement>();
+        w.note.resize(VUXOD_NOTE_MAX);
     } catch (const std::bad_alloc&) {
         stop_at(r, VUXOD_E_NO_MEMORY, VUXOD_STEP_NONE, -1, 0);
         return VUXOD_E_NO_MEMORY;

@@ -285,6 +285,16 @@ VUXOD_API uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t cou
 VUXOD_API int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t capacity,
                                  size_t* size);
 
+/* The note attached to a V1 measurement (entry flag VUXOD_ENTRY_NOTE): its length
+ * from the note information, then its text in chunks, every answer checked for the
+ * size asked. text receives the note's bytes as the instrument keeps them (no NUL is
+ * added) and *size their number, 0 for an empty note. A note longer than capacity
+ * (VUXOD_NOTE_MAX holds any) gives VUXOD_E_CAPACITY. V2 instruments mark notes in
+ * their entry list but offer no command to read them: VUXOD_E_ARGUMENT, nothing sent. */
+#define VUXOD_NOTE_MAX 4096
+VUXOD_API int vuxod_fetch_note(const vuxod_session* s, int32_t slot, uint8_t* text, size_t capacity,
+                               size_t* size);
+
 /* vuxod_fetch_record into m->raw, then the generation's decoding into *m. */
 VUXOD_API int vuxod_fetch_measurement(vuxod_session* s, int32_t slot, vuxod_measurement* m);
 
@@ -308,6 +318,10 @@ typedef struct vuxod_record {
     const uint8_t* raw;         /* == m->raw */
     size_t raw_size;            /* == m->raw_size */
     const vuxod_measurement* m; /* the decoded record */
+    /* V1: the note when the entry carries one (vuxod_read_log fetches it with the
+     * record, and a record whose note cannot be read fails as a whole); else NULL. */
+    const uint8_t* note;
+    size_t note_size;
 } vuxod_record;
 
 /* Return 0 to go on; nonzero ends the read with VUXOD_E_STOPPED (the record was

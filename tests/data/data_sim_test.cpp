@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -462,6 +463,59 @@ TEST_F(DataSim, SilentInstrumentIsGivenUp) {
     EXPECT_GT(r.to_fetch, 10u);
     EXPECT_EQ(sim->count(kReadFile), 2u * 5 + 1);
     EXPECT_EQ(sim->count(8001), 3u);
+}
+
+struct Notes {
+    std::map<int32_t, std::string> by_slot; // slots delivered with a note
+    std::vector<int32_t> slots;             // every slot delivered
+};
+
+int keep_note(const vuxod_record* r, void* user) {
+    auto* notes = static_cast<Notes*>(user);
+    notes->slots.push_back(r->slot);
+    if (r->note != nullptr) {
+        notes->by_slot[r->slot] = std::string(r->note, r->note + r->note_size);
+    }
+    return 0;
+}
+
+// A V1 measurement's note comes with its record; a record whose note cannot be read is
+// not delivered, so that the next read fetches both again.
+TEST_F(DataSim, V1NotesComeWithTheirRecords) {
+    for (const bool fail_notes : {false, true}) {
+        SCOPED_TRACE(fail_notes ? "note reads fail" : "notes read");
+        TearDown();
+        conn = -1;
+        open({Generation::v1, DataSet::basic});
+        if (fail_notes) {
+            Faults f;
+            f.fail_from[8208] = 1;
+            sim->set_faults(f);
+        }
+        Notes notes;
+        vuxod_log_options o;
+        vuxod_log_options_init(&o);
+        o.flags = VUXOD_LOG_KEEP_GOING;
+        o.on_record = keep_note;
+        o.user = &notes;
+        vuxod_log_report r;
+        vuxod_read_log(&session, &o, &r);
+        std::map<int32_t, std::string> want;
+        uint32_t noted = 0;
+        for (const auto& [slot, key] : expected_order(*sim)) {
+            if ((sim->entry(static_cast<uint32_t>(slot)).flags & VUXOD_ENTRY_NOTE) != 0) {
+                want[slot] = "Note of measurement " + std::to_string(slot + 1);
+                ++noted;
+            }
+        }
+        ASSERT_GT(noted, 0u);
+        if (fail_notes) {
+            want.clear();
+        }
+        EXPECT_EQ(notes.by_slot, want);
+        EXPECT_EQ(r.failed, fail_notes ? noted : 0u);
+        EXPECT_EQ(notes.slots.size() + r.failed, r.to_fetch);
+    }
 }
 
 } // namespace
