@@ -48,12 +48,14 @@ def _sync(args: argparse.Namespace) -> int:
         print(json.dumps({"instrument": r.serial, "generation": r.generation,
                           "entries": r.entries, "new": r.new,
                           "already_held": r.already_held, "failed": r.failed,
+                          "not_fetched": r.not_fetched,
                           "database": shown(os.fsencode(r.database))}))
     else:
-        print(f"{r.serial}: {r.new} new, {r.already_held} already held, {r.failed} failed")
+        print(f"{r.serial}: {r.new} new, {r.already_held} already held, {r.failed} failed, "
+              f"{r.not_fetched} not fetched")
     if r.first_failure is not None:
         print(f"vuxoint: {args.conn}: {r.first_failure}", file=sys.stderr)
-    return 1 if r.failed else 0
+    return 1 if r.failed or r.not_fetched else 0
 
 
 def _rows(db: str) -> List[Dict[str, Any]]:

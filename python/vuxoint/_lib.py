@@ -95,6 +95,8 @@ class Record(Structure):
         ("raw", POINTER(c_uint8)),
         ("raw_size", c_size_t),
         ("m", POINTER(Measurement)),
+        ("note", POINTER(c_uint8)),
+        ("note_size", c_size_t),
     ]
 
 
@@ -163,7 +165,8 @@ class SyncSummary(Structure):
         ("serial", c_char * 16),
         ("firmware", c_char * 16),
         ("db_error", c_char * 256),
-        ("reserved", c_uint32 * 8),
+        ("not_fetched", c_uint32),
+        ("reserved", c_uint32 * 7),
     ]
 
 

@@ -24,7 +24,9 @@ class Measurement:
     conductivities (empty on a V1), `marks` which values are marked. `slot` and
     `key` say where the record sits in the instrument's log (`key` is None for a
     record fetched by slot alone, as `Meter.watch` does). `raw` is the record as
-    the instrument sent it.
+    the instrument sent it. `note` says the entry carries a note; `note_text` is a
+    V1 note's text as shown (bytes that are not UTF-8 escaped), None when it was not
+    read (V2 instruments offer no command to read theirs).
     """
 
     generation: str
@@ -58,6 +60,7 @@ class Measurement:
     hour: int = 0
     minute: int = 0
     second: int = 0
+    note_text: Optional[str] = None
     raw: bytes = field(default=b"", repr=False)
 
     def to_dict(self) -> Dict[str, Any]:
@@ -84,7 +87,8 @@ def _taken_at(m: _lib.Measurement) -> Optional[datetime]:
         return None
 
 
-def from_c(m: _lib.Measurement, slot: int, key: Optional[int], entry_flags: int) -> Measurement:
+def from_c(m: _lib.Measurement, slot: int, key: Optional[int], entry_flags: int,
+           note: Optional[bytes] = None) -> Measurement:
     """Copies a decoded record out of the library's struct."""
     v2 = m.generation == 1
     n = max(0, min(m.values_decoded, _lib.MAX_VALUES))
@@ -93,6 +97,7 @@ def from_c(m: _lib.Measurement, slot: int, key: Optional[int], entry_flags: int)
         slot=slot,
         key=key,
         note=bool(entry_flags & 1),
+        note_text=None if note is None else _lib.shown(note),
         number=m.number,
         id=m.id,
         taken_at=_taken_at(m),

@@ -107,6 +107,7 @@ class SyncResult:
     new: int
     already_held: int
     failed: int
+    not_fetched: int = 0
     first_failure: Optional[VuxointError] = None
 
 
@@ -319,7 +320,9 @@ class Meter:
             def on_record(rec_p, user):
                 try:
                     rec = rec_p.contents
-                    emit(("record", from_c(rec.m.contents, rec.slot, rec.key, rec.entry_flags)))
+                    note = ctypes.string_at(rec.note, rec.note_size) if rec.note else None
+                    emit(("record", from_c(rec.m.contents, rec.slot, rec.key, rec.entry_flags,
+                                           note)))
                 except BaseException as e:
                     failure.append(e)
                     return 1
@@ -416,6 +419,7 @@ class Meter:
                 new=s.stored,
                 already_held=s.already_held,
                 failed=s.failed,
+                not_fetched=s.not_fetched,
                 first_failure=first,
             )
 
