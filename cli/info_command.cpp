@@ -10,6 +10,7 @@
 #include "clock_text.h"
 #include "connect.h"
 #include "exit_status.h"
+#include "le.h"
 #include "m17_comm.h"
 #include "m20_comm.h"
 #include "m21_comm.h"
@@ -37,7 +38,7 @@ bool read_info(const Instrument& inst, Info* out, std::string* step, int* rc) {
     if ((*rc = M17_get_model_rev(inst.conn_id, rev.data(), 1)) != 0) {
         return false;
     }
-    std::memcpy(&out->model_revision, rev.data(), rev.size()); // little-endian, as the host
+    out->model_revision = vuxo::load_le<int32_t>(rev.data());
     *step = "read the entry count";
     vuxod_session s;
     if ((*rc = vuxod_session_open(&s, inst.conn_id)) != 0 ||
@@ -128,7 +129,7 @@ int run_info(const InfoOptions& opt) {
     if (!ok) {
         std::fprintf(stderr, "vuxoint: %s: %s: %s\n", who.c_str(), step.c_str(),
                      result_text(rc).c_str());
-        return rc < 0 ? kExitNoInstrument : kExitIncomplete;
+        return is_link_error(rc) ? kExitNoInstrument : kExitIncomplete;
     }
     print(opt, who, inst, info);
     std::fflush(stdout);

@@ -193,8 +193,8 @@ std::optional<int> take(Watch& w, int32_t slot) {
         std::fprintf(stderr, "vuxoint: %s: %s%d: %s\n", w.who.c_str(), step, slot,
                      result_text(rc).c_str());
         ++w.failed;
-        // A negative result is the connection's own failure: nothing more will come.
-        return rc < 0 ? std::optional<int>(kExitNoInstrument) : std::nullopt;
+        // The link's own failure: nothing more will come.
+        return is_link_error(rc) ? std::optional<int>(kExitNoInstrument) : std::nullopt;
     }
     Seen seen{w.inst, entry, w.m.get(), nullptr};
     if (w.keeper != nullptr) {
