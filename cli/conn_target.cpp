@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 
+#include "vuxoint.h"
+
 namespace vuxocli {
 
 namespace {
@@ -10,7 +12,19 @@ namespace {
 // A connection string holds at most 127 characters; longer text cannot be one.
 constexpr std::size_t kConnStringMax = 127;
 
-constexpr std::string_view kRawPrefixes[] = {"SER:", "NET:", "BT:", "USBF:", "USBS:", "USBU:"};
+// Each raw prefix with its format, for the message about a string that is not one.
+struct RawForm {
+    std::string_view prefix;
+    const char* format;
+};
+constexpr RawForm kRawForms[] = {
+    {"SER:", "SER:PATH@BAUD,8N1"},
+    {"NET:", "NET:HOST:PORT,TIMEOUT_MS"},
+    {"BT:", "BT:XX:XX:XX:XX:XX:XX@CHANNEL,TIMEOUT_MS,PIN"},
+    {"USBF:", "USBF:DEVICE/PRODUCT_HEX"},
+    {"USBS:", "USBS:DEVICE/PRODUCT_HEX"},
+    {"USBU:", "USBU:DEVICE/PRODUCT_HEX"},
+};
 
 bool is_hex(char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) != 0;
@@ -105,10 +119,17 @@ std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why) {
         target.where = text;
         return target;
     }
-    for (std::string_view prefix : kRawPrefixes) {
-        if (text.starts_with(prefix)) {
+    for (const RawForm& form : kRawForms) {
+        if (text.starts_with(form.prefix)) {
             target.kind = ConnKind::raw;
             target.where = text;
+            // The transport's own parser decides, so the tool never sends
+            // anything over a string the transport would refuse anyway.
+            if (vuxo_check_conn_string(target.where.c_str()) != 0) {
+                *why = std::string("not a connection string the transport takes (the form is ") +
+                       form.format + ")";
+                return std::nullopt;
+            }
             return target;
         }
     }

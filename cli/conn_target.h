@@ -10,7 +10,8 @@
 //   SER:... NET:... BT:... USBF:... USBS:... USBU:...
 //                            a connection string, handed to the library unchanged
 //
-// Parsing is pure text work; turning a target into a connection string (which may
+// Parsing is text work (a raw connection string is checked by the transport's own
+// parser, which opens nothing); turning a target into a connection string (which may
 // list USB instruments) is connect.h's.
 #ifndef VUXOCLI_CONN_TARGET_H
 #define VUXOCLI_CONN_TARGET_H

@@ -3,10 +3,12 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <vector>
 
+#include "exit_status.h"
 #include "result_text.h"
 #include "vuxoint.h"
 
@@ -139,7 +141,10 @@ std::string describe(const ConnTarget& target, const std::string& conn_string) {
     return target.text + " (" + conn_string + ")";
 }
 
-bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error) {
+bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error,
+                     const LinkEvents* events) {
+    const LinkEvents none;
+    const LinkEvents& ev = events != nullptr ? *events : none;
     const std::vector<std::string> candidates = conn_strings(target, error);
     int rc = 255;
     for (const std::string& conn : candidates) {
@@ -147,7 +152,7 @@ bool open_instrument(const ConnTarget& target, Instrument* out, std::string* err
         int conn_id = -1;
         g_link_error.store(0);
         rc = vuxo_connect(conn.c_str(), &conn_id, kConnectTimeoutMs, nullptr, on_conn_error,
-                          nullptr, nullptr, nullptr);
+                          ev.on_disconnected, ev.on_live_data, ev.user);
         if (rc == 0) {
             out->conn_id = conn_id;
             break;
@@ -176,6 +181,26 @@ bool open_instrument(const ConnTarget& target, Instrument* out, std::string* err
         return false;
     }
     return true;
+}
+
+int open_for_command(const std::string& conn, const Library& library, Instrument* inst,
+                     std::string* who, const LinkEvents* events) {
+    std::string why;
+    const std::optional<ConnTarget> target = parse_conn(conn, &why);
+    if (!target) {
+        std::fprintf(stderr, "vuxoint: CONN \"%s\": %s\n", conn.c_str(), why.c_str());
+        return kExitUsage;
+    }
+    if (!library.started()) {
+        std::fprintf(stderr, "vuxoint: %s: start the transport: failed\n", target->text.c_str());
+        return kExitNoInstrument;
+    }
+    if (!open_instrument(*target, inst, &why, events)) {
+        std::fprintf(stderr, "vuxoint: %s\n", why.c_str());
+        return kExitNoInstrument;
+    }
+    *who = describe(*target, inst->conn_string);
+    return kExitOk;
 }
 
 void close_instrument(Instrument& inst) {

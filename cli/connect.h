@@ -8,6 +8,7 @@
 #include <string>
 
 #include "conn_target.h"
+#include "vuxoint.h"
 
 namespace vuxocli {
 
@@ -32,10 +33,27 @@ struct Instrument {
     std::string conn_string; // what the library was given
 };
 
+// Callbacks for what the instrument reports on its own. They run on the
+// transport's thread: they may only hand the event over, never call the library.
+struct LinkEvents {
+    vuxo_live_data_fn on_live_data = nullptr;
+    vuxo_disconnected_fn on_disconnected = nullptr;
+    void* user = nullptr;
+};
+
 // Connects and reads the serial number and firmware version. False with the
-// message in *error (connection, step, result in words).
-bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error);
+// message in *error (connection, step, result in words). events (may be null)
+// must outlive the connection.
+bool open_instrument(const ConnTarget& target, Instrument* out, std::string* error,
+                     const LinkEvents* events = nullptr);
 void close_instrument(Instrument& inst);
+
+// What every subcommand that talks to an instrument does first: CONN parsed,
+// the instrument opened with events (may be null), *who set for messages.
+// kExitOk, or the exit status (usage, no instrument) with the reason already on
+// standard error.
+int open_for_command(const std::string& conn, const Library& library, Instrument* inst,
+                     std::string* who, const LinkEvents* events = nullptr);
 
 // "tcp://127.0.0.1:5000 (NET:127.0.0.1:5000,1000)": how messages name a connection.
 std::string describe(const ConnTarget& target, const std::string& conn_string);

@@ -1,14 +1,19 @@
 // vuxoint: measurements off the instrument into a local SQLite database
-// (sync), and out of it for analysis (export).
+// (sync, watch), and out of it for analysis (export, report); the instrument
+// itself (list, info, clock).
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
 
+#include "clock_command.h"
 #include "conn_target.h"
 #include "exit_status.h"
 #include "export_command.h"
+#include "info_command.h"
+#include "list_command.h"
 #include "report_command.h"
 #include "sync_command.h"
+#include "watch_command.h"
 
 namespace {
 
@@ -19,8 +24,10 @@ const std::string kDescription =
     "local database\n"
     "\n"
     "vuxoint sync copies every measurement stored on the instrument (generation V1 or V2)\n"
-    "that the database does not hold yet; vuxoint export writes the database out as CSV,\n"
-    "JSON or NDJSON; vuxoint report draws it as one self-contained HTML page.\n";
+    "that the database does not hold yet; vuxoint watch prints (and stores) each new one\n"
+    "as it is taken; vuxoint export writes the database out as CSV, JSON or NDJSON;\n"
+    "vuxoint report draws it as one self-contained HTML page. vuxoint list finds\n"
+    "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n";
 
 std::string footer() {
     return std::string(conn_forms_help()) +
@@ -29,11 +36,13 @@ std::string footer() {
            "tables instruments, measurements and scan_values (see the README).\n"
            "\n"
            "Exit status:\n"
-           "  0    sync: every record fetched; export: everything written\n"
+           "  0    sync: every record fetched; export: everything written; the others: done\n"
            "  1    sync: some record, or the entry list, could not be read (what was stored\n"
-           "       is kept; run sync again); export: the output could not be written\n"
+           "       is kept; run sync again); export: the output could not be written;\n"
+           "       info, clock, watch: something could not be read or set\n"
            "  2    a bad command line\n"
-           "  3    no connection, or no instrument answered on it\n"
+           "  3    no connection, no instrument answered on it (list: none found), or the\n"
+           "       connection was lost\n"
            "  4    the database cannot be opened, is not a vuxoint database, or a write failed\n"
            "  130  interrupted by Ctrl-C or SIGTERM (what was stored is kept)\n"
            "\n"
@@ -43,7 +52,11 @@ std::string footer() {
            "  vuxoint sync usb --json\n"
            "  vuxoint export --format csv -o measurements.csv\n"
            "  vuxoint export --scans --since 2026-06-01 --format ndjson\n"
-           "  vuxoint report -o report.html\n";
+           "  vuxoint report -o report.html\n"
+           "  vuxoint list --bt\n"
+           "  vuxoint info usb\n"
+           "  vuxoint clock tcp://127.0.0.1:5000 --set-now\n"
+           "  vuxoint watch usb --db vuxoint.db --json\n";
 }
 
 } // namespace
@@ -59,6 +72,14 @@ int main(int argc, char** argv) {
     CLI::App* export_cmd = add_export_command(app, &exp);
     ReportOptions report;
     CLI::App* report_cmd = add_report_command(app, &report);
+    ListOptions list;
+    CLI::App* list_cmd = add_list_command(app, &list);
+    InfoOptions info;
+    CLI::App* info_cmd = add_info_command(app, &info);
+    ClockOptions clock;
+    CLI::App* clock_cmd = add_clock_command(app, &clock);
+    WatchOptions watch;
+    CLI::App* watch_cmd = add_watch_command(app, &watch);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -73,6 +94,18 @@ int main(int argc, char** argv) {
     }
     if (report_cmd->parsed()) {
         return run_report(report);
+    }
+    if (list_cmd->parsed()) {
+        return run_list(list);
+    }
+    if (info_cmd->parsed()) {
+        return run_info(info);
+    }
+    if (clock_cmd->parsed()) {
+        return run_clock(clock);
+    }
+    if (watch_cmd->parsed()) {
+        return run_watch(watch);
     }
     return kExitUsage;
 }

@@ -8,4 +8,9 @@ std::string result_text(int code) {
     return std::string(vuxod_result_text(code)) + " (" + std::to_string(code) + ")";
 }
 
+bool is_link_error(int code) {
+    // Negated OS error numbers; errno values stay well below 4096.
+    return code <= -2 && code > -4096;
+}
+
 } // namespace vuxocli

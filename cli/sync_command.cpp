@@ -3,14 +3,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <vector>
 
 #include "connect.h"
 #include "exit_status.h"
+#include "interrupts.h"
 #include "progress.h"
 #include "result_text.h"
 #include "shown_text.h"
@@ -19,24 +18,6 @@
 namespace vuxocli {
 
 namespace {
-
-std::atomic<int> g_signal{0};
-
-void on_signal(int signo) {
-    g_signal.store(signo);
-}
-
-// The first Ctrl-C (or SIGTERM) ends the sync after the record being stored;
-// the handler is then gone, so a second one ends the program at once. Either
-// way every stored record stays stored.
-void catch_interrupts() {
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sa.sa_flags = SA_RESETHAND;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
 
 struct Run {
     std::string who; // the connection, for messages
@@ -75,7 +56,7 @@ int reconnect(int, int* new_conn_id, void* user) {
 }
 
 int stop_asked(void*) {
-    return g_signal.load() != 0 ? 1 : 0;
+    return interrupted() != 0 ? 1 : 0;
 }
 
 void on_progress(int phase, uint32_t done, uint32_t total, void* user) {
@@ -207,8 +188,7 @@ int run_sync(const SyncOptions& opt) {
     const int rc = vuxod_sync_recovering(inst.conn_id, opt.db.c_str(), &o, &recovery, &sum);
     progress.clear();
     close_instrument(inst);
-    signal(SIGINT, SIG_DFL);
-    signal(SIGTERM, SIG_DFL);
+    release_interrupts();
 
     if (rc == VUXOD_E_DATABASE) {
         const std::string what = sum.db_step == VUXOD_DB_STORE
@@ -232,7 +212,7 @@ int run_sync(const SyncOptions& opt) {
         std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
                      record_name(sum.slot, sum.key).c_str(), result_text(rc).c_str());
     }
-    if (g_signal.load() != 0) {
+    if (interrupted() != 0) {
         std::fprintf(stderr,
                      "vuxoint: %s: interrupted; what was stored is kept, the next sync "
                      "fetches the rest\n",
@@ -247,7 +227,7 @@ int run_sync(const SyncOptions& opt) {
     if (rc == VUXOD_E_DATABASE) {
         return kExitDatabase;
     }
-    if (g_signal.load() != 0) {
+    if (interrupted() != 0) {
         return kExitInterrupted;
     }
     return rc == VUXOD_OK ? kExitOk : kExitIncomplete;

@@ -261,6 +261,13 @@ VUXOD_API int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_e
                                  uint32_t capacity, uint32_t* pages_done,
                                  vuxod_progress_fn progress, void* user);
 
+/* Reads entry `slot` alone, with the one page of the list that holds it (for
+ * the slot a new-measurement message names), into *entry (slot, key, flags).
+ * VUXOD_E_ARGUMENT for a NULL pointer or a slot outside 0 .. the generation's
+ * largest log - 1 (nothing sent); otherwise the instrument's result, *entry
+ * untouched on failure. */
+VUXOD_API int vuxod_read_entry(const vuxod_session* s, int32_t slot, vuxod_entry* entry);
+
 /* The download order: writes to slots[] the slot numbers of the entries worth
  * fetching (key neither 0 nor 0xFFFFFFFF) in ascending key order, equal keys by
  * ascending slot, and returns how many. slots must hold `count` elements. Pure

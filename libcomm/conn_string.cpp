@@ -253,6 +253,11 @@ using namespace comm;
 
 extern "C" {
 
+COMM_API int comm_check_conn_string(const char* text) {
+    ConnTarget target;
+    return parse_conn_string(text, &target);
+}
+
 COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags, int vid, int pid) {
     (void)flags; // USB links need no option beyond their identity
     if (out == nullptr || device == nullptr || !has_usb_prefix(device) ||

@@ -165,7 +165,7 @@ COMM_API int comm_write(int conn_id, const unsigned char* data, int len, int fla
     }
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return missing_connection(conn_id);
     }
     if (current_event_connection() != c.get()) {
         release_reported(*c);

@@ -88,6 +88,10 @@ ConnPtr find_connection(int conn_id) {
     return it == t.live.end() ? nullptr : it->second;
 }
 
+int missing_connection(int conn_id) {
+    return conn_id > 0 && conn_id < g_next_id.load() ? -ENOTCONN : -ENOENT;
+}
+
 void request_stop(Connection& c) {
     c.stop = true;
     c.state = COMM_STATE_CLOSING;

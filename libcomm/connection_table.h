@@ -13,6 +13,10 @@ void end_walk();
 
 // The connection with this id, while it is in the table (closing ones too).
 ConnPtr find_connection(int conn_id);
+// The error for an id find_connection did not find: -ENOTCONN for one that
+// named a connection once (it closed; ids are never reused), -ENOENT for one
+// that never did.
+int missing_connection(int conn_id);
 
 // The connection whose event procedure this thread is running, or null.
 Connection* current_event_connection();

@@ -44,7 +44,7 @@ COMM_API int comm_hook_response(int conn_id, int id1, unsigned char* buf1, int c
     end_walk();
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return missing_connection(conn_id);
     }
     const int ids[3] = {id1, id2, id3};
     unsigned char* const bufs[3] = {buf1, buf2, buf3};
@@ -58,7 +58,7 @@ COMM_API int comm_unhook_response(int conn_id) {
     end_walk();
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return missing_connection(conn_id);
     }
     std::lock_guard lock(c->mu);
     c->armed = false;
@@ -76,7 +76,7 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
     }
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return missing_connection(conn_id);
     }
     std::unique_lock lock(c->mu);
     if (!c->armed) {
@@ -122,7 +122,7 @@ COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* coun
     }
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return missing_connection(conn_id);
     }
     if (current_event_connection() == c.get()) {
         return -EDEADLK; // the frames it waits for come on this very thread

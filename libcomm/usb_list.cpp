@@ -152,6 +152,39 @@ int list_devices(char* entries, int capacity, int* count, const char* serial_pre
     return 0;
 }
 
+// The attached port a USB target names: by its tty path, or by product id and
+// USB serial number (empty: the first with that product id).
+bool find_usb_tty(const ConnTarget& target, UsbTty* out) {
+    const bool by_path = !target.where.empty() && target.where.front() == '/';
+    for (UsbTty& tty : scan_usb_ttys()) {
+        const bool match = by_path ? target.where == "/dev/" + tty.name
+                                   : tty.vid == kInstrumentVendor && tty.pid == target.product_id &&
+                                         (target.where.empty() || tty.serial == target.where);
+        if (match) {
+            *out = std::move(tty);
+            return true;
+        }
+    }
+    return false;
+}
+
+int describe(const char* conn_string, char* port, char* usb_serial, int* product_id) {
+    ConnTarget target;
+    if (parse_conn_string(conn_string, &target) != 0 || target.kind != LinkKind::usb) {
+        return -EINVAL;
+    }
+    UsbTty tty;
+    if (!find_usb_tty(target, &tty)) {
+        return -ENODEV;
+    }
+    if (store_conn_string(port, "/dev/" + tty.name) != 0 ||
+        store_conn_string(usb_serial, tty.serial) != 0) {
+        return -ENAMETOOLONG;
+    }
+    *product_id = tty.pid;
+    return 0;
+}
+
 } // namespace
 
 int usb_resolve_path(const ConnTarget& target, std::string* path) {
@@ -159,14 +192,12 @@ int usb_resolve_path(const ConnTarget& target, std::string* path) {
         *path = target.where;
         return 0;
     }
-    for (const UsbTty& tty : scan_usb_ttys()) {
-        if (tty.vid == kInstrumentVendor && tty.pid == target.product_id &&
-            (target.where.empty() || tty.serial == target.where)) {
-            *path = "/dev/" + tty.name;
-            return 0;
-        }
+    UsbTty tty;
+    if (!find_usb_tty(target, &tty)) {
+        return -ENODEV;
     }
-    return -ENODEV;
+    *path = "/dev/" + tty.name;
+    return 0;
 }
 
 } // namespace comm
@@ -189,4 +220,21 @@ extern "C" COMM_API int comm_list_devices_usb(int flags, char* entries, int capa
         return list_devices(entries, capacity, out_count, filter1, filter2, vid_first, vid_last,
                             pid_first, pid_last);
     });
+}
+
+extern "C" COMM_API int comm_usb_describe(const char* conn_string, char* port, char* usb_serial,
+                                          int* product_id) {
+    end_walk();
+    if (conn_string == nullptr || port == nullptr || usb_serial == nullptr ||
+        product_id == nullptr) {
+        return -EINVAL;
+    }
+    port[0] = '\0';
+    usb_serial[0] = '\0';
+    const int rc = guarded([&] { return describe(conn_string, port, usb_serial, product_id); });
+    if (rc != 0) {
+        port[0] = '\0';
+        usb_serial[0] = '\0';
+    }
+    return rc;
 }

@@ -97,6 +97,14 @@ VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count) {
     return MXX_list_usb_devices(entries, capacity, count);
 }
 
+VUXO_API int vuxo_usb_describe(const char* entry, char* port, char* usb_serial, int* product_id) {
+    return comm_usb_describe(entry, port, usb_serial, product_id);
+}
+
+VUXO_API int vuxo_check_conn_string(const char* conn_string) {
+    return comm_check_conn_string(conn_string);
+}
+
 VUXO_API int vuxo_make_usb_conn_string(char* out, const char* device, int flags) {
     return comm_make_conn_string_usb(out, device, flags, MXX_USB_VENDOR, MXX_USB_PRODUCT_U);
 }

@@ -101,6 +101,16 @@ VUXO_API int vuxo_library_shut(void);
  * number found. Returns the transport's result. */
 VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count);
 
+/* What a USB listing entry (or any USB connection string) names: the tty path
+ * it opens into port, the device's USB serial number into usb_serial ("" when
+ * it has none), both 128 bytes, and its product id. 0; -EINVAL for a text that
+ * is no USB connection string; -ENODEV when no attached port matches. */
+VUXO_API int vuxo_usb_describe(const char* entry, char* port, char* usb_serial, int* product_id);
+
+/* 0 when conn_string is one the transport can open (formats in the README),
+ * -EINVAL otherwise. Opens and sends nothing; needs no vuxo_library_init. */
+VUXO_API int vuxo_check_conn_string(const char* conn_string);
+
 /* Connection strings: `out` receives at most 127 characters and a zero, so it
  * must hold 128 bytes. Each returns the transport's result (0 = built). */
 VUXO_API int vuxo_make_usb_conn_string(char* out, const char* device, int flags);

@@ -125,7 +125,10 @@ COMM_API int comm_wait_connected(int conn_id, int timeout_ms);
 
 /* Writes all len bytes, waiting up to timeout_ms for room (0: only what the
  * port takes at once). flags are accepted and unused. -ETIMEDOUT when not all
- * went out in time, -ENOTCONN while the port is not open, else the OS error. */
+ * went out in time, -ENOTCONN while the port is not open or once the
+ * connection has closed, -ENOENT for an id that never named a connection,
+ * else the OS error. The response calls below answer a closed connection's id
+ * with -ENOTCONN and a never-issued one with -ENOENT in the same way. */
 COMM_API int comm_write(int conn_id, const unsigned char* data, int len, int flags, int timeout_ms);
 
 /* Response capture: one armed set of three buffers per connection; arming
@@ -165,6 +168,13 @@ COMM_API int comm_get_data(uint32_t* cursor, int* conn_id, void** context);
 COMM_API int comm_list_devices_usb(int flags, char* entries, int capacity, int* count,
                                    const char* filter1, const char* filter2, int vid_first,
                                    int vid_last, int pid_first, int pid_last);
+/* What a USB connection string (a listing entry, say) names: the tty path it
+ * opens (port, 128 bytes), the device's USB serial number (usb_serial, 128
+ * bytes; "" when the device has none) and the product id. 0; -EINVAL for a
+ * text that is no USB connection string or a null pointer; -ENODEV when no
+ * attached port matches. On failure port and usb_serial hold "". */
+COMM_API int comm_usb_describe(const char* conn_string, char* port, char* usb_serial,
+                               int* product_id);
 
 /* Connection strings: zero-terminated, at most 127 characters; out holds 128.
  * A refused string leaves "" in out: -EINVAL for values the link cannot carry,
@@ -172,6 +182,9 @@ COMM_API int comm_list_devices_usb(int flags, char* entries, int capacity, int* 
  * comm_make_conn_string_usb takes a device text that begins with "USBF", "USBS"
  * or "USBU" (then, optionally, ":" and a tty path, a USB serial number, or a
  * whole listing entry), vendor 0x1781 and the product id. */
+/* 0 when text is a connection string the transport can open (every field in
+ * its format and range), -EINVAL otherwise; opens nothing. */
+COMM_API int comm_check_conn_string(const char* text);
 COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags, int vid, int pid);
 COMM_API int comm_make_conn_string_serial(char* out, uint16_t port, int baud, int data_bits,
                                           int stop_bits, int parity, int flow);

@@ -208,4 +208,24 @@ TEST_F(ApiSimTest, RefusedConnectionFailsWithoutCallbacks) {
     EXPECT_FALSE(events.has("connected"));
 }
 
+// After the instrument went away, a command names the closed connection, not
+// "no such file": with and without waiting for its answer, either generation.
+TEST_F(ApiSimTest, CommandAfterTheInstrumentLeftReportsTheClosedConnection) {
+    for (Generation gen : {Generation::v1, Generation::v2}) {
+        SCOPED_TRACE(gen == Generation::v1 ? "V1" : "V2");
+        events.clear();
+        start(gen);
+        ASSERT_EQ(connect(5000), 0);
+        sim->stop();
+        ASSERT_TRUE(events.wait_for("disconnected"));
+        char serial[9] = {};
+        unsigned char state[4] = {};
+        EXPECT_EQ(vuxo_get_serial(id, serial), VUXO_ECLOSED);
+        EXPECT_EQ(vuxov1_get_state(id, state, 0), VUXO_ECLOSED);
+        EXPECT_EQ(vuxov2_get_state(id, state, 1), VUXO_ECLOSED);
+        EXPECT_LT(vuxo_get_serial(987654, serial), 0) << "an id never issued still fails";
+        EXPECT_NE(vuxo_get_serial(987654, serial), VUXO_ECLOSED);
+    }
+}
+
 } // namespace

@@ -56,6 +56,13 @@ TEST(ConnTarget, Refused) {
         "USB",
         "ttyUSB0", // a path must say where it starts
         "net:127.0.0.1:5000,1000",
+        // Raw strings the transport would refuse: caught here, before anything is sent.
+        "NET:127.0.0.1:1,abc",
+        "NET:127.0.0.1:5000",
+        "SER:",
+        "SER:/dev/ttyS0@115200,9X1",
+        "BT:00:11:22:33:44:55",
+        "USBS:/dev/ttyUSB0",
     };
     for (const char* text : bad) {
         std::string why;

@@ -1,6 +1,7 @@
 #include "fake_comm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "frame.h"
@@ -262,6 +263,16 @@ int make_string(char* out, const std::string& text) {
 }
 } // namespace
 
+int comm_usb_describe(const char*, char* port, char* usb_serial, int*) {
+    state().calls.push_back("comm_usb_describe");
+    port[0] = '\0';
+    usb_serial[0] = '\0';
+    return -ENODEV;
+}
+int comm_check_conn_string(const char*) {
+    state().calls.push_back("comm_check_conn_string");
+    return 0;
+}
 int comm_make_conn_string_usb(char* out, const char* device, int flags, int vid, int pid) {
     state().calls.push_back("comm_make_conn_string_usb");
     state().last_args = {flags, vid, pid};
