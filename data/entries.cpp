@@ -38,6 +38,31 @@ const Log_commands* log_commands(int32_t generation) {
     }
 }
 
+namespace {
+
+// The page of the list that begins at entry `first`. Its first `needed` entries must
+// all come from this answer: a short page would make the missing slots read as empty.
+int read_page(const Log_commands& g, int conn_id, uint32_t first, uint32_t needed,
+              uint8_t* buffer) {
+    uint8_t request[4];
+    vuxo::store_le<int32_t>(request, static_cast<int32_t>(first));
+    int len = 0;
+    return exchange_retried(conn_id, g.page, request, sizeof request, buffer,
+                            static_cast<int>(g.page_entries * L::kEntrySize),
+                            static_cast<int>(needed * L::kEntrySize), &len);
+}
+
+vuxod_entry entry_at(const uint8_t* page, uint32_t first, uint32_t slot) {
+    const uint8_t* e = page + (slot - first) * L::kEntrySize;
+    vuxod_entry out{};
+    out.slot = static_cast<int32_t>(slot);
+    out.key = vuxo::load_le<uint32_t>(e);
+    out.flags = e[L::kEntryFlags];
+    return out;
+}
+
+} // namespace
+
 } // namespace vuxod
 
 extern "C" {
@@ -95,27 +120,15 @@ int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_entry* entr
     // The last page may describe slots past the count; only those below it are kept, so
     // the caller's array needs no slack.
     uint8_t buffer[vuxod::L::kV1PageEntries * vuxod::L::kEntrySize];
-    const auto page_bytes = static_cast<int>(page * vuxod::L::kEntrySize);
     for (uint32_t p = 0; p < pages; ++p) {
         const uint32_t first = p * page;
         const uint32_t end = std::min(count, first + page);
-        uint8_t request[4];
-        vuxo::store_le<int32_t>(request, static_cast<int32_t>(first));
-        // Every entry below the count must come from this answer; a short page would
-        // make the missing slots read as empty.
-        const auto needed = static_cast<int>((end - first) * vuxod::L::kEntrySize);
-        int len = 0;
-        const int rc = vuxod::exchange_retried(s->conn_id, g->page, request, sizeof request, buffer,
-                                               page_bytes, needed, &len);
+        const int rc = vuxod::read_page(*g, s->conn_id, first, end - first, buffer);
         if (rc != 0) {
             return rc;
         }
         for (uint32_t i = first; i < end; ++i) {
-            const unsigned char* e = buffer + (i - first) * vuxod::L::kEntrySize;
-            entries[i] = vuxod_entry{};
-            entries[i].slot = static_cast<int32_t>(i);
-            entries[i].key = vuxo::load_le<uint32_t>(e);
-            entries[i].flags = e[vuxod::L::kEntryFlags];
+            entries[i] = vuxod::entry_at(buffer, first, i);
         }
         if (pages_done != nullptr) {
             *pages_done = p + 1;
@@ -124,6 +137,23 @@ int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_entry* entr
             progress(VUXOD_PHASE_ENTRIES, p + 1, pages, user);
         }
     }
+    return VUXOD_OK;
+}
+
+int vuxod_read_entry(const vuxod_session* s, int32_t slot, vuxod_entry* entry) {
+    const vuxod::Log_commands* g = s != nullptr ? vuxod::log_commands(s->generation) : nullptr;
+    if (g == nullptr || entry == nullptr || slot < 0 ||
+        static_cast<uint32_t>(slot) >= g->max_entries) {
+        return VUXOD_E_ARGUMENT;
+    }
+    const auto wanted = static_cast<uint32_t>(slot);
+    const uint32_t first = wanted / g->page_entries * g->page_entries;
+    uint8_t buffer[vuxod::L::kV1PageEntries * vuxod::L::kEntrySize];
+    const int rc = vuxod::read_page(*g, s->conn_id, first, wanted - first + 1, buffer);
+    if (rc != 0) {
+        return rc;
+    }
+    *entry = vuxod::entry_at(buffer, first, wanted);
     return VUXOD_OK;
 }
 
