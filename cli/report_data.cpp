@@ -52,12 +52,10 @@ class Fields {
     const std::vector<std::string>& names_;
 };
 
-bool load_instruments(Store& store, const ReportData& data, std::vector<ReportInstrument>* out,
+// Every instrument the selection names, also one that has no measurement yet
+// (or none in the period): a synced instrument is never missing from the page.
+bool load_instruments(Store& store, const QueryFilter& filter, std::vector<ReportInstrument>* out,
                       std::string* error) {
-    std::set<std::string> shown;
-    for (const ReportMeasurement& m : data.measurements) {
-        shown.insert(m.instrument);
-    }
     Statement st(store.handle(), "SELECT serial, generation, firmware, last_sync FROM instruments "
                                  "ORDER BY serial");
     if (!st.ok()) {
@@ -70,7 +68,7 @@ bool load_instruments(Store& store, const ReportData& data, std::vector<ReportIn
     };
     int rc = SQLITE_OK;
     while ((rc = st.step()) == SQLITE_ROW) {
-        if (shown.count(text(0)) != 0) {
+        if (!filter.serial || *filter.serial == text(0)) {
             out->push_back({text(0), text(1), text(2), text(3)});
         }
     }
@@ -144,7 +142,7 @@ bool load_report(Store& store, const QueryFilter& filter, ReportData* out, std::
             return true;
         },
         error);
-    return values_ok && load_instruments(store, *out, &out->instruments, error);
+    return values_ok && load_instruments(store, filter, &out->instruments, error);
 }
 
 } // namespace vuxocli

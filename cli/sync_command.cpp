@@ -13,6 +13,7 @@
 #include "exit_status.h"
 #include "progress.h"
 #include "result_text.h"
+#include "shared_options.h"
 #include "store.h"
 
 namespace vuxocli {
@@ -105,8 +106,7 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
     CLI::App* sub = app.add_subcommand(
         "sync", "Fetch every measurement the database does not hold yet and store it");
     sub->add_option("CONN", opt->conn, "The instrument (see CONN below)")->required();
-    sub->add_option("--db", opt->db, "The database file, created when missing")
-        ->capture_default_str();
+    add_db_option(sub, &opt->db, "The database file, created when missing");
     sub->add_flag("--json", opt->json, "Print the summary line as one JSON object");
     sub->footer(
         "Reads the instrument's entry count and entry list, then fetches only the (slot, key)\n"
@@ -132,9 +132,10 @@ int run_sync(const SyncOptions& opt) {
         return kExitUsage;
     }
     // The database first: a file that cannot be written stops the run before
-    // the instrument is bothered.
+    // the instrument is bothered. A missing one is created only once the
+    // instrument has answered.
     std::string error;
-    if (!Store::open(opt.db, Store::Mode::write, &error)) {
+    if (!Store::check_writable(opt.db, &error)) {
         std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
         return kExitDatabase;
     }
