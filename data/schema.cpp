@@ -8,9 +8,9 @@ namespace {
 
 // Version 1. Times are ISO 8601 text: taken_at as the instrument stores it (its
 // own clock, no time zone), the others UTC. Columns a generation does not
-// have are NULL. An instrument's last_sync is the last sync that stored a
-// measurement of it (or found new firmware): a sync that finds nothing new
-// writes nothing. The triggers keep what was downloaded: a slot refilled after
+// have are NULL. An instrument's last_sync is the end of its last completed
+// sync, also one that found nothing new (or the first record a sync stored,
+// while it runs). The triggers keep what was downloaded: a slot refilled after
 // the log was cleared is a new (slot, key) row, never a changed one.
 constexpr const char* kSchemaV1 = R"sql(
 CREATE TABLE instruments (
