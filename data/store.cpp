@@ -1,6 +1,5 @@
 #include "store.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -132,15 +131,16 @@ std::string folder_of(const std::string& path) {
 }
 
 bool exists(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
 }
 
 // A -wal file with something in it may hold committed records the main file
 // does not have yet.
 bool has_wal(const std::string& path) {
-    struct stat st {};
-    return stat((path + "-wal").c_str(), &st) == 0 && st.st_size > 0;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path + "-wal", ec);
+    return !ec && size > 0;
 }
 
 // SQLite's URI form of a file name: the characters that end or escape a path
