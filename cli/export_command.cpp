@@ -9,54 +9,12 @@
 
 #include "exit_status.h"
 #include "export_formats.h"
+#include "output_file.h"
 #include "shared_options.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
-
-namespace {
-
-// Where the output goes: standard output, or FILE written beside itself and
-// renamed into place once complete, so that a failed export leaves no torn file.
-class Output {
-  public:
-    explicit Output(const std::string& path) : path_(path) {}
-    ~Output() {
-        if (file_ != nullptr && file_ != stdout) {
-            std::fclose(file_);
-            std::remove(temp_.c_str());
-        }
-    }
-    std::FILE* open() {
-        if (path_.empty()) {
-            file_ = stdout;
-        } else {
-            temp_ = path_ + ".part";
-            file_ = std::fopen(temp_.c_str(), "wb");
-        }
-        return file_;
-    }
-    bool commit() {
-        if (file_ == stdout) {
-            return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-        }
-        const bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
-        const bool closed = std::fclose(file_) == 0;
-        file_ = nullptr;
-        if (!ok || !closed || std::rename(temp_.c_str(), path_.c_str()) != 0) {
-            std::remove(temp_.c_str());
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    std::string path_;
-    std::string temp_;
-    std::FILE* file_ = nullptr;
-};
-
-} // namespace
 
 CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
     CLI::App* sub = app.add_subcommand("export", "Write the stored measurements as CSV or JSON");
@@ -82,7 +40,12 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
         "\n"
         "--scans writes the long form: instrument, generation, slot, key, number, taken_at,\n"
         "index, susceptibility, susceptibility_units, conductivity, conductivity_units, mark.\n"
-        "json writes one array of objects, ndjson one object a line, with the same fields.\n");
+        "json writes one array of objects, ndjson one object a line, with the same fields.\n"
+        "\n"
+        "Texts, the serial number above all (the instrument's raw bytes), show a byte that\n"
+        "is not printable text as \\xNN and a backslash as \\\\; --instrument takes the\n"
+        "serial as shown. -o replaces a file (or the file a link leads to) only once the\n"
+        "export is complete, and writes through a FIFO or a device.\n");
     return sub;
 }
 
@@ -104,9 +67,10 @@ int open_for_reading(const std::string& db, const std::string& instrument,
     // nothing stored.
     int64_t id = 0;
     std::string firmware;
-    if (!instrument.empty() && !(*store)->find_instrument(instrument, &id, &firmware, &error)) {
+    if (!instrument.empty() &&
+        !(*store)->find_instrument(typed(instrument), &id, &firmware, &error)) {
         std::fprintf(stderr, "vuxoint: database %s: no instrument %s%s%s\n", db.c_str(),
-                     instrument.c_str(), error.empty() ? "" : ": ", error.c_str());
+                     shown(typed(instrument)).c_str(), error.empty() ? "" : ": ", error.c_str());
     }
     return kExitOk;
 }
@@ -127,14 +91,15 @@ int run_export(const ExportOptions& opt) {
         return status;
     }
     std::string error;
-    Output output(opt.output == "-" ? std::string() : opt.output);
+    OutputFile output(opt.output);
     std::FILE* out = output.open();
     if (out == nullptr) {
-        std::fprintf(stderr, "vuxoint: %s: create: %s\n", opt.output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vuxoint: %s: create: %s\n", output_name(opt.output).c_str(),
+                     std::strerror(errno));
         return kExitIncomplete;
     }
     if (!opt.instrument.empty()) {
-        filter.serial = opt.instrument;
+        filter.serial = typed(opt.instrument);
     }
     filter.scans = opt.scans;
     const std::unique_ptr<RowWriter> writer = make_writer(*format, out);
@@ -151,9 +116,7 @@ int run_export(const ExportOptions& opt) {
     }
     writer->finish();
     if (!output.commit()) {
-        std::fprintf(stderr, "vuxoint: %s: write: %s\n",
-                     opt.output.empty() || opt.output == "-" ? "standard output"
-                                                             : opt.output.c_str(),
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n", output_name(opt.output).c_str(),
                      std::strerror(errno));
         return kExitIncomplete;
     }

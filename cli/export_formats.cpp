@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "number_text.h"
+#include "shown_text.h"
 
 namespace vuxocli {
 
@@ -20,7 +21,7 @@ Json cell_json(const Value& v) {
         return static_cast<float>(*d);
     }
     if (const auto* s = std::get_if<std::string>(&v)) {
-        return *s;
+        return shown(*s);
     }
     return nullptr;
 }
@@ -128,7 +129,7 @@ std::string cell_text(const Value& v) {
         return number_text(*d);
     }
     if (const auto* s = std::get_if<std::string>(&v)) {
-        return *s;
+        return shown(*s);
     }
     return {};
 }

@@ -4,7 +4,8 @@
 //           is an empty field
 //   json    one array of objects, keys in column order, NULL as null
 //   ndjson  one object per line, the same keys
-// Floats everywhere in their shortest round-trip form (number_text.h).
+// Floats everywhere in their shortest round-trip form (number_text.h); texts
+// through the one escape rule (shown_text.h), since a serial number is raw bytes.
 #ifndef VUXOCLI_EXPORT_FORMATS_H
 #define VUXOCLI_EXPORT_FORMATS_H
 
@@ -34,7 +35,8 @@ class RowWriter {
 // Writes to out, which stays the caller's.
 std::unique_ptr<RowWriter> make_writer(Format format, std::FILE* out);
 
-// A cell as text: integers in decimal, floats in their round-trip form, NULL empty.
+// A cell as text: integers in decimal, floats in their round-trip form, texts
+// escaped, NULL empty.
 std::string cell_text(const Value& v);
 
 // One CSV field, quoted when it must be.

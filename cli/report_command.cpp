@@ -9,38 +9,15 @@
 
 #include "exit_status.h"
 #include "export_command.h"
+#include "output_file.h"
 #include "report_data.h"
 #include "report_page.h"
 #include "report_png.h"
 #include "shared_options.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
-
-namespace {
-
-// Written beside itself and renamed into place, so that a failed write leaves
-// no torn page where an older report was.
-bool write_file(const std::string& path, const std::string& text) {
-    const std::string temp = path + ".part";
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr) {
-        return false;
-    }
-    const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    const bool flushed = std::fflush(f) == 0;
-    const int saved = errno;
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !flushed || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-        const int reason = errno != 0 ? errno : saved;
-        std::remove(temp.c_str());
-        errno = reason;
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
     CLI::App* sub =
@@ -85,7 +62,7 @@ int run_report(const ReportOptions& opt) {
     info.source = opt.db;
     info.generated = iso_utc_now();
     if (!opt.instrument.empty()) {
-        filter.serial = opt.instrument;
+        filter.serial = typed(opt.instrument);
         info.selection = "instrument " + opt.instrument;
     }
     if (!opt.since.empty()) {
@@ -104,14 +81,9 @@ int run_report(const ReportOptions& opt) {
     std::vector<ReportFigure> figures;
     const std::string page = render_report(data, info, &figures);
     errno = 0;
-    if (opt.output == "-") {
-        if (std::fwrite(page.data(), 1, page.size(), stdout) != page.size() ||
-            std::fflush(stdout) != 0) {
-            std::fprintf(stderr, "vuxoint: standard output: write: %s\n", std::strerror(errno));
-            return kExitIncomplete;
-        }
-    } else if (!opt.output.empty() && !write_file(opt.output, page)) {
-        std::fprintf(stderr, "vuxoint: %s: write: %s\n", opt.output.c_str(), std::strerror(errno));
+    if (!opt.output.empty() && !write_output(opt.output, page)) {
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n", output_name(opt.output).c_str(),
+                     std::strerror(errno));
         return kExitIncomplete;
     }
     if (!opt.png_dir.empty() && !write_pngs(figures, opt.png_dir, &error)) {

@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "shown_text.h"
 #include "sqlite_handle.h"
 
 namespace vuxocli {
@@ -45,7 +46,7 @@ class Fields {
     std::string text(const std::vector<Value>& row, const char* name) const {
         const Value& v = at(row, name);
         const auto* s = std::get_if<std::string>(&v);
-        return s != nullptr ? *s : std::string();
+        return s != nullptr ? shown(*s) : std::string();
     }
 
   private:
@@ -62,13 +63,15 @@ bool load_instruments(Store& store, const QueryFilter& filter, std::vector<Repor
         *error = sqlite3_errmsg(store.handle());
         return false;
     }
-    const auto text = [&](int i) {
-        const unsigned char* t = sqlite3_column_text(st.get(), i);
-        return t != nullptr ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+    const auto bytes = [&](int i) {
+        const auto* t = static_cast<const char*>(sqlite3_column_blob(st.get(), i));
+        return std::string_view(t != nullptr ? t : "",
+                                static_cast<std::size_t>(sqlite3_column_bytes(st.get(), i)));
     };
+    const auto text = [&](int i) { return shown(bytes(i)); };
     int rc = SQLITE_OK;
     while ((rc = st.step()) == SQLITE_ROW) {
-        if (!filter.serial || *filter.serial == text(0)) {
+        if (!filter.serial || *filter.serial == bytes(0)) {
             out->push_back({text(0), text(1), text(2), text(3)});
         }
     }

@@ -14,6 +14,7 @@
 #include "progress.h"
 #include "result_text.h"
 #include "shared_options.h"
+#include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
@@ -41,6 +42,9 @@ void catch_interrupts() {
 struct Run {
     std::string who; // the connection, for messages
     Progress* progress = nullptr;
+    const ConnTarget* target = nullptr;
+    Instrument* inst = nullptr;
+    int reconnects = 0;
 };
 
 std::string record_name(int32_t slot, uint32_t key) {
@@ -52,6 +56,22 @@ int on_failure(int32_t slot, uint32_t key, int code, void* user) {
     run.progress->clear();
     std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", run.who.c_str(),
                  record_name(slot, key).c_str(), result_text(code).c_str());
+    return 0;
+}
+
+// The record layer lost the link: the same CONN opened again.
+int reconnect(int, int* new_conn_id, void* user) {
+    Run& run = *static_cast<Run*>(user);
+    run.progress->clear();
+    std::fprintf(stderr, "vuxoint: %s: the connection was lost; connecting again (%d)\n",
+                 run.who.c_str(), ++run.reconnects);
+    close_instrument(*run.inst);
+    std::string error;
+    if (!open_instrument(*run.target, run.inst, &error)) {
+        std::fprintf(stderr, "vuxoint: %s\n", error.c_str());
+        return 1;
+    }
+    *new_conn_id = run.inst->conn_id;
     return 0;
 }
 
@@ -85,17 +105,18 @@ void print_summary(const SyncOptions& opt, const Instrument& inst, const vuxod_s
     const uint32_t held = sum.already_held;
     if (opt.json) {
         nlohmann::ordered_json j;
-        j["instrument"] = inst.serial;
+        j["instrument"] = shown(inst.serial);
         j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
         j["entries"] = sum.entry_count;
         j["new"] = sum.stored;
         j["already_held"] = held;
         j["failed"] = sum.failed;
-        j["database"] = opt.db;
+        j["not_fetched"] = sum.not_fetched;
+        j["database"] = shown(opt.db);
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::printf("%s: %u new, %u already held, %u failed\n", inst.serial.c_str(), sum.stored,
-                    held, sum.failed);
+        std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
+                    shown(inst.serial).c_str(), sum.stored, held, sum.failed, sum.not_fetched);
     }
     std::fflush(stdout);
 }
@@ -108,6 +129,14 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
     sub->add_option("CONN", opt->conn, "The instrument (see CONN below)")->required();
     add_db_option(sub, &opt->db, "The database file, created when missing");
     sub->add_flag("--json", opt->json, "Print the summary line as one JSON object");
+    sub->add_option("--reconnect", opt->reconnects,
+                    "Open a lost connection again up to N times and go on")
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
+    sub->add_option("--retries", opt->retries,
+                    "Further passes over the records that failed, at the end")
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
     sub->footer(
         "Reads the instrument's entry count and entry list, then fetches only the (slot, key)\n"
         "pairs the database does not hold and stores each in its own transaction as it\n"
@@ -115,9 +144,13 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
         "Nothing stored is ever changed or deleted; a slot whose key changed (the log was\n"
         "cleared and refilled) is a new measurement.\n"
         "\n"
-        "Standard output gets one summary line (\"SERIAL: N new, M already held, K failed\",\n"
-        "or with --json an object with instrument, generation, entries, new, already_held,\n"
-        "failed, database). Standard error gets a progress line when it is a terminal, and\n"
+        "A lost connection is opened again (--reconnect) and the sync goes on where it\n"
+        "stopped; records that failed get another pass at the end (--retries).\n"
+        "\n"
+        "Standard output gets one summary line (\"SERIAL: N new, M already held, K failed,\n"
+        "J not fetched\", accounting for every entry the instrument lists), or with --json an\n"
+        "object with instrument, generation, entries, new, already_held, failed, not_fetched,\n"
+        "database). Standard error gets a progress line when it is a terminal, and\n"
         "a line for each failure naming the connection, the step and the result.\n"
         "\n" +
         std::string(conn_forms_help()));
@@ -155,6 +188,8 @@ int run_sync(const SyncOptions& opt) {
     Run run;
     run.who = who;
     run.progress = &progress;
+    run.target = &*target;
+    run.inst = &inst;
     vuxod_sync_options o;
     vuxod_sync_options_init(&o);
     o.serial = inst.serial.c_str();
@@ -163,9 +198,14 @@ int run_sync(const SyncOptions& opt) {
     o.on_failure = on_failure;
     o.stop = stop_asked;
     o.user = &run;
+    vuxod_recovery recovery;
+    vuxod_recovery_init(&recovery);
+    recovery.reconnect = reconnect;
+    recovery.reconnects = opt.reconnects;
+    recovery.retries = opt.retries;
     catch_interrupts();
     vuxod_sync_summary sum{};
-    const int rc = vuxod_sync(inst.conn_id, opt.db.c_str(), &o, &sum);
+    const int rc = vuxod_sync_recovering(inst.conn_id, opt.db.c_str(), &o, &recovery, &sum);
     progress.clear();
     close_instrument(inst);
     signal(SIGINT, SIG_DFL);
@@ -198,6 +238,11 @@ int run_sync(const SyncOptions& opt) {
                      "vuxoint: %s: interrupted; what was stored is kept, the next sync "
                      "fetches the rest\n",
                      who.c_str());
+    } else if (sum.not_fetched > 0 || sum.failed > 0) {
+        std::fprintf(stderr, "vuxoint: %s: %u record%s not stored; the next sync fetches %s\n",
+                     who.c_str(), sum.failed + sum.not_fetched,
+                     sum.failed + sum.not_fetched == 1 ? "" : "s",
+                     sum.failed + sum.not_fetched == 1 ? "it" : "them");
     }
     print_summary(opt, inst, sum);
     if (rc == VUXOD_E_DATABASE) {

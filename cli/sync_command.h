@@ -15,6 +15,8 @@ struct SyncOptions {
     std::string conn;
     std::string db = "vuxoint.db";
     bool json = false;
+    int reconnects = 2; // a lost link is opened again this often
+    int retries = 1;    // further passes over records that failed
 };
 
 // Adds the subcommand to app; *opt receives its values.

@@ -13,20 +13,13 @@ namespace vuxod {
 namespace L = layout;
 
 const Log_commands* log_commands(int32_t generation) {
-    static const Log_commands v1 = {L::kV1ParamSize,
-                                    L::kV1CountOffset,
-                                    L::kV1PageEntries,
-                                    VUXOD_V1_MAX_ENTRIES,
-                                    L::v1::kRecordSize,
-                                    vuxov1_get_params,
-                                    vuxov1_get_meas_log_entry_list};
-    static const Log_commands v2 = {L::kV2ParamSize,
-                                    L::kV2CountOffset,
-                                    L::kV2PageEntries,
-                                    VUXOD_V2_MAX_ENTRIES,
-                                    L::v2::kRecordSize,
-                                    vuxov2_get_params,
-                                    vuxov2_get_meas_log_entry_list};
+    // Command numbers and time-outs as the command sets have them.
+    static const Log_commands v1 = {L::kV1ParamSize,      L::kV1CountOffset,  L::kV1PageEntries,
+                                    VUXOD_V1_MAX_ENTRIES, L::v1::kRecordSize, {8201, 2000},
+                                    {8204, 5000},         {8205, 5000}};
+    static const Log_commands v2 = {L::kV2ParamSize,      L::kV2CountOffset,  L::kV2PageEntries,
+                                    VUXOD_V2_MAX_ENTRIES, L::v2::kRecordSize, {8201, 800},
+                                    {8204, 800},          {8211, 800}};
     switch (generation) {
     case VUXOD_V1:
         return &v1;
@@ -63,8 +56,12 @@ int vuxod_entry_count(const vuxod_session* s, uint32_t* count) {
     if (g == nullptr || count == nullptr) {
         return VUXOD_E_ARGUMENT;
     }
-    unsigned char params[vuxod::L::kV2ParamSize] = {};
-    const int rc = g->get_params(s->conn_id, params, 1);
+    uint8_t params[vuxod::L::kV2ParamSize] = {};
+    // A block too short to hold the count would read as an empty log.
+    int len = 0;
+    const int rc = vuxod::exchange_retried(s->conn_id, g->params, nullptr, 0, params,
+                                           static_cast<int>(g->param_size),
+                                           static_cast<int>(g->count_offset + 4), &len);
     if (rc != 0) {
         return rc;
     }
@@ -89,15 +86,22 @@ int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_entry* entr
     const uint32_t pages = count / page + (count % page != 0 ? 1 : 0);
     // The last page may describe slots past the count; only those below it are kept, so
     // the caller's array needs no slack.
-    unsigned char buffer[vuxod::L::kV1PageEntries * vuxod::L::kEntrySize];
+    uint8_t buffer[vuxod::L::kV1PageEntries * vuxod::L::kEntrySize];
+    const auto page_bytes = static_cast<int>(page * vuxod::L::kEntrySize);
     for (uint32_t p = 0; p < pages; ++p) {
         const uint32_t first = p * page;
-        std::memset(buffer, 0, sizeof buffer);
-        const int rc = g->get_page(s->conn_id, static_cast<int32_t>(first), buffer, 1);
+        const uint32_t end = std::min(count, first + page);
+        uint8_t request[4];
+        vuxo::store_le<int32_t>(request, static_cast<int32_t>(first));
+        // Every entry below the count must come from this answer; a short page would
+        // make the missing slots read as empty.
+        const auto needed = static_cast<int>((end - first) * vuxod::L::kEntrySize);
+        int len = 0;
+        const int rc = vuxod::exchange_retried(s->conn_id, g->page, request, sizeof request, buffer,
+                                               page_bytes, needed, &len);
         if (rc != 0) {
             return rc;
         }
-        const uint32_t end = std::min(count, first + page);
         for (uint32_t i = first; i < end; ++i) {
             const unsigned char* e = buffer + (i - first) * vuxod::L::kEntrySize;
             entries[i] = vuxod_entry{};

@@ -1,63 +1,108 @@
 // Fetching one measurement record: a V1 log entry, or a V2 measurement file read in
-// chunks.
+// chunks. A record is complete only when every byte of it came in answers of exactly
+// the size their requests asked for.
 #include <algorithm>
 #include <cstdio>
+#include <string>
 
+#include "exchange.h"
 #include "generation.h"
 #include "layout.h"
+#include "le.h"
 #include "vuxodata.h"
-#include "vuxoint.h"
 
 namespace {
 
 constexpr std::size_t kNameSize = 32;
+constexpr int kCountSize = 4;
+constexpr int kChunkAnswerSize = 4000;
+// Chunk lengths differ by up to this much from one record to the next, so that a
+// stale answer to another record's read cannot have the length this one asked for.
+constexpr uint32_t kLengthSpread = 8;
+// Large reads refused in a row (each time a small read of the same place succeeded)
+// before the rest of the connection reads small chunks. One refusal may be a lost
+// or spoilt answer; two in a row is the instrument's limit.
+constexpr int32_t kRefusalsToShrink = 2;
 
-int fetch_v1(const vuxod_session* s, int32_t slot, uint8_t* record) {
-    return vuxov1_get_meas_log_entry(s->conn_id, slot, 0, record, 1);
+int fetch_v1(const vuxod::Log_commands& g, const vuxod_session* s, int32_t slot, uint8_t* record) {
+    uint8_t request[8];
+    vuxo::store_le<int32_t>(request, slot);
+    vuxo::store_le<int32_t>(request + 4, 0);
+    const auto size = static_cast<int>(g.record_size);
+    int len = 0;
+    return vuxod::exchange(s->conn_id, g.record, request, sizeof request, record, size, size, &len);
 }
 
 // The chunk size in use; a value a caller spoiled falls back to the large read, which
 // an instrument that cannot take it refuses and so corrects.
 int32_t chunk_of(const vuxod_session* s) {
-    return s->chunk > 0 && s->chunk <= VUXOD_CHUNK_LARGE ? s->chunk : VUXOD_CHUNK_LARGE;
+    const auto least = static_cast<int32_t>(kLengthSpread);
+    return s->chunk > least && s->chunk <= VUXOD_CHUNK_LARGE ? s->chunk : VUXOD_CHUNK_LARGE;
 }
 
-int fetch_v2(vuxod_session* s, int32_t slot, uint8_t* record) {
-    char name[kNameSize] = {};
+// One chunk: exactly `length` bytes of the file at `offset`, or a failure.
+int read_chunk(const vuxod::Log_commands& g, int conn_id, const char* name, int32_t offset,
+               int32_t length, uint8_t* dest) {
+    uint8_t request[kNameSize + 8] = {};
+    std::copy_n(name, std::min(std::char_traits<char>::length(name), kNameSize), request);
+    vuxo::store_le<int32_t>(request + kNameSize, offset);
+    vuxo::store_le<int32_t>(request + kNameSize + 4, length);
+    uint8_t answer[kChunkAnswerSize];
+    const int want = kCountSize + length;
+    int len = 0;
+    const int rc =
+        vuxod::exchange(conn_id, g.record, request, sizeof request, answer, want, kCountSize, &len);
+    if (rc != VUXOD_OK) {
+        return rc;
+    }
+    const auto count = vuxo::load_le<int32_t>(answer);
+    if (count == 0 && len == kCountSize) {
+        return VUXOD_E_SHORT;
+    }
+    if (count != length || len != want) {
+        const int settled = vuxod::resync(conn_id);
+        return settled != VUXOD_OK ? settled : VUXOD_E_ANSWER;
+    }
+    std::copy_n(answer + kCountSize, length, dest);
+    return VUXOD_OK;
+}
+
+int fetch_v2(const vuxod::Log_commands& g, vuxod_session* s, int32_t slot, uint8_t* record) {
+    char name[kNameSize + 1] = {};
     if (slot == -1) {
         std::snprintf(name, sizeof name, "meas/last.dat");
     } else {
         std::snprintf(name, sizeof name, "meas/meas%.4d.dat", static_cast<int>(slot));
     }
-    const auto size = static_cast<int32_t>(vuxod::layout::v2::kRecordSize);
+    const auto spread = static_cast<int32_t>(s->reads++ % kLengthSpread);
+    const auto size = static_cast<int32_t>(g.record_size);
     int32_t received = 0;
     while (received < size) {
-        const int32_t length = std::min(chunk_of(s), size - received);
-        int count = 0;
-        int rc = vuxov2_read_file(s->conn_id, name, record + received, received, length, &count, 1);
-        if (rc == VUXOD_FAILED && length > VUXOD_CHUNK_SMALL) {
+        const bool large = chunk_of(s) > VUXOD_CHUNK_SMALL;
+        const int32_t length = std::min(chunk_of(s) - spread, size - received);
+        int rc = read_chunk(g, s->conn_id, name, received, length, record + received);
+        if (rc == VUXOD_FAILED && large && length > VUXOD_CHUNK_SMALL) {
             // Some instruments refuse reads longer than their own 450-byte chunks. The
-            // small read settles whether size was the reason: only when it succeeds does
-            // the rest of the connection read small chunks, so a missing file does not
-            // slow every later record.
-            const int32_t small = std::min<int32_t>(VUXOD_CHUNK_SMALL, size - received);
-            rc = vuxov2_read_file(s->conn_id, name, record + received, received, small, &count, 1);
-            if (rc == 0) {
+            // small read settles whether size was the reason, so a missing file does
+            // not slow every later record.
+            const int32_t small = std::min(VUXOD_CHUNK_SMALL - spread, size - received);
+            rc = read_chunk(g, s->conn_id, name, received, small, record + received);
+            if (rc != VUXOD_OK) {
+                return rc;
+            }
+            if (++s->refusals >= kRefusalsToShrink) {
                 s->chunk = VUXOD_CHUNK_SMALL;
             }
-            if (rc == 0 && count > 0) {
-                received += std::min(count, small);
-                continue;
-            }
+            received += small;
+            continue;
         }
-        if (rc != 0) {
+        if (rc != VUXOD_OK) {
             return rc;
         }
-        if (count <= 0) {
-            return VUXOD_E_SHORT;
+        if (large) {
+            s->refusals = 0;
         }
-        // The library stores no more than was asked for, whatever count the answer claims.
-        received += std::min(count, length);
+        received += length;
     }
     return VUXOD_OK;
 }
@@ -74,12 +119,12 @@ int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t c
     }
     int rc = VUXOD_OK;
     if (s->generation == VUXOD_V1) {
-        rc = fetch_v1(s, slot, record);
+        rc = fetch_v1(*g, s, slot, record);
     } else {
         if (slot < -1) {
             return VUXOD_E_ARGUMENT;
         }
-        rc = fetch_v2(s, slot, record);
+        rc = fetch_v2(*g, s, slot, record);
     }
     if (rc == VUXOD_OK && size != nullptr) {
         *size = g->record_size;

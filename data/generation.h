@@ -1,10 +1,12 @@
 // What the two generations differ in when their log is read: the parameter block, the
-// entry list's pages and the commands that read them.
+// entry list's pages, the record and the requests that read them.
 #ifndef VUXOD_GENERATION_H
 #define VUXOD_GENERATION_H
 
 #include <cstddef>
 #include <cstdint>
+
+#include "exchange.h"
 
 namespace vuxod {
 
@@ -14,8 +16,9 @@ struct Log_commands {
     uint32_t page_entries;
     uint32_t max_entries; // the largest log of this generation
     std::size_t record_size;
-    int (*get_params)(int conn_id, void* params, int wait);
-    int (*get_page)(int conn_id, int32_t first, void* list, int wait);
+    Request params;
+    Request page;
+    Request record; // V1: the log entry; V2: a chunk of the measurement file
 };
 
 // nullptr for anything but VUXOD_V1 and VUXOD_V2.

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "exchange.h"
 #include "generation.h"
 #include "vuxodata.h"
 
@@ -35,11 +36,10 @@ bool skipped(const vuxod_log_options& o, int32_t slot, uint32_t key) {
     return o.skip != nullptr && o.skip(slot, key, o.user) != 0;
 }
 
-// Failures that concern one record; anything else (a closed connection) ends the read
-// even when the caller asked to go on.
-bool record_failure(int rc) {
-    return rc == VUXOD_FAILED || rc == VUXOD_NO_ANSWER || rc == VUXOD_E_SHORT;
-}
+// Records in a row left unanswered (each followed by a version answer) before the
+// instrument counts as gone: one that answers nothing but its version would otherwise
+// cost a time-out and a resynchronisation for every record left.
+constexpr int kSilentRecords = 3;
 
 void stop_at(vuxod_log_report* r, int code, int step, int32_t slot, uint32_t key) {
     r->code = code;
@@ -58,16 +58,21 @@ int read_records(vuxod_session* s, const vuxod_log_options& o, Work& w, uint32_t
                  vuxod_log_report* r) {
     int first_failure = VUXOD_OK;
     uint32_t done = 0;
+    int silent = 0;
     if (o.progress != nullptr) {
         o.progress(VUXOD_PHASE_RECORDS, 0, r->to_fetch, o.user);
     }
     for (uint32_t k = 0; k < wanted; ++k) {
         const int32_t slot = w.order[k];
         const vuxod_entry& e = w.entries[static_cast<uint32_t>(slot)];
-        const int rc = vuxod_fetch_measurement(s, slot, w.m.get());
+        int rc = vuxod_fetch_measurement(s, slot, w.m.get());
+        silent = rc == VUXOD_NO_ANSWER ? silent + 1 : 0;
+        if (silent >= kSilentRecords) {
+            rc = VUXOD_E_GONE;
+        }
         if (rc != VUXOD_OK) {
             ++r->failed;
-            if ((o.flags & VUXOD_LOG_KEEP_GOING) == 0 || !record_failure(rc)) {
+            if ((o.flags & VUXOD_LOG_KEEP_GOING) == 0 || !vuxod::record_failure(rc)) {
                 stop_at(r, rc, VUXOD_STEP_RECORD, slot, e.key);
                 return rc;
             }

@@ -24,6 +24,10 @@ const char* vuxod_result_text(int code) {
         return "skip pairs not in ascending (slot, key) order";
     case VUXOD_E_DATABASE:
         return "the database could not be used";
+    case VUXOD_E_GONE:
+        return "the instrument stopped answering";
+    case VUXOD_E_ANSWER:
+        return "an answer of the wrong size for its request";
     default:
         // Every other code is the device library's, passed up unchanged.
         return vuxo_strerror(code);

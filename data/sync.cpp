@@ -1,11 +1,15 @@
 // The incremental sync: the store (store.h) fed by a log read that skips what the
 // store holds. The vuxoint tool and the Python package both run exactly this.
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "exchange.h"
 #include "store.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
@@ -20,8 +24,8 @@ struct Run {
     Store* store = nullptr;
     const vuxod_sync_options* o = nullptr;
     InstrumentInfo info;
-    // The instrument's row is written with the first record stored, so that a
-    // sync that finds nothing new writes nothing at all.
+    // The instrument's row is written with the first record stored, so that an
+    // interrupted sync still names it, and again when the sync completes.
     bool noted = false;
     int64_t instrument_id = 0;
     uint32_t stored = 0;
@@ -105,7 +109,47 @@ int database_failure(vuxod_sync_summary* out, int db_step, const std::string& er
     return VUXOD_E_DATABASE;
 }
 
-int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, vuxod_sync_summary* out) {
+// A lost connection, or an instrument that stopped answering on it: worth opening
+// again. This layer's own codes lie below -10000; the transport's above.
+bool connection_lost(int rc) {
+    return rc == VUXOD_E_GONE || rc == VUXOD_E_NO_DEVICE || (rc < 0 && rc > -10000);
+}
+
+// Opens the connection again and checks that the same instrument answers.
+bool reconnect(const vuxod_recovery& r, void* user, const std::string& serial,
+               vuxod_session* session) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::max(r.reconnect_pause_ms, 0)));
+    int fresh = -1;
+    if (r.reconnect(session->conn_id, &fresh, user) != 0 ||
+        vuxod_session_open(session, fresh) != VUXOD_OK) {
+        return false;
+    }
+    int rc = VUXOD_OK;
+    return read_text(vuxo_get_serial, fresh, &rc) == serial && rc == VUXOD_OK;
+}
+
+// One read of the log that skips what the store holds now.
+int read_pass(Run& run, vuxod_session* session, vuxod_log_report* report, std::string* error) {
+    std::vector<vuxod_slot_key> held;
+    if (!run.store->held(run.info.serial, &held, error)) {
+        return VUXOD_E_DATABASE;
+    }
+    vuxod_sort_slot_keys(held.data(), held.size());
+    vuxod_log_options lo;
+    vuxod_log_options_init(&lo);
+    lo.flags = VUXOD_LOG_KEEP_GOING;
+    lo.on_record = on_record;
+    lo.on_failure = on_failure;
+    lo.progress = on_progress;
+    lo.skip_pairs = held.data();
+    lo.skip_count = held.size();
+    lo.user = &run;
+    return vuxod_read_log(session, &lo, report);
+}
+
+int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const vuxod_recovery& r,
+         vuxod_sync_summary* out) {
+    const vuxod_sync_options* o = &opt;
     std::string error;
     std::unique_ptr<Store> store = Store::open(db_path, Store::Mode::write, &error);
     if (!store) {
@@ -134,38 +178,57 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, vuxod_sy
     copy_text(out->serial, sizeof out->serial, run.info.serial);
     copy_text(out->firmware, sizeof out->firmware, run.info.firmware);
 
-    std::vector<vuxod_slot_key> held;
     std::string firmware;
     const bool known =
         store->find_instrument(run.info.serial, &run.instrument_id, &firmware, &error);
-    if (!error.empty() || !store->held(run.info.serial, &held, &error)) {
+    if (!error.empty()) {
         return database_failure(out, VUXOD_DB_READ, error, -1);
     }
-    vuxod_sort_slot_keys(held.data(), held.size());
-
-    vuxod_log_options lo;
-    vuxod_log_options_init(&lo);
-    lo.flags = VUXOD_LOG_KEEP_GOING;
-    lo.on_record = on_record;
-    lo.on_failure = on_failure;
-    lo.progress = on_progress;
-    lo.skip_pairs = held.data();
-    lo.skip_count = held.size();
-    lo.user = &run;
+    // Passes until the log was read to its end, each skipping what the passes before
+    // stored: after a lost connection, opened again, and while records failed, up to
+    // the retries asked for (each pass reads the entry list afresh, so its report
+    // accounts for every entry).
     vuxod_log_report report{};
-    rc = vuxod_read_log(&session, &lo, &report);
+    uint32_t stored_before = 0;
+    int reconnects = 0;
+    int retries = 0;
+    for (;;) {
+        stored_before = run.stored;
+        rc = read_pass(run, &session, &report, &error);
+        if (rc == VUXOD_E_DATABASE) {
+            return database_failure(out, VUXOD_DB_READ, error, -1);
+        }
+        if (!run.db_error.empty() || run.db_step != VUXOD_DB_NONE || stop_asked(run)) {
+            break;
+        }
+        if (connection_lost(rc) && reconnects < r.reconnects && r.reconnect != nullptr) {
+            ++reconnects;
+            if (reconnect(r, o->user, run.info.serial, &session)) {
+                continue;
+            }
+            break;
+        }
+        if (vuxod::record_failure(rc) && report.failed > 0 && retries < r.retries) {
+            ++retries;
+            continue;
+        }
+        break;
+    }
 
     out->entry_count = report.entry_count;
     out->stored = run.stored;
-    out->already_held = report.skipped + run.already_held;
+    // What the last pass skipped, less what earlier passes of this sync stored.
+    out->already_held = report.skipped - std::min(report.skipped, stored_before) + run.already_held;
     out->failed = report.failed;
+    out->not_fetched = report.to_fetch - report.fetched - report.failed;
     if (!run.db_error.empty() || run.db_step != VUXOD_DB_NONE) {
         return database_failure(out, run.db_step, run.db_error, run.db_error_slot);
     }
     // A new instrument, or one with new firmware, is recorded even when it
-    // brought no new measurement.
-    if (!run.noted && (!known || firmware != run.info.firmware) &&
-        !store->note_sync(run.info, &run.instrument_id, &error)) {
+    // brought no new measurement; a completed sync moves last_sync to its end,
+    // so that it says when the instrument was last found with nothing left.
+    const bool changed = !run.noted && (!known || firmware != run.info.firmware);
+    if ((changed || rc == VUXOD_OK) && !store->note_sync(run.info, &run.instrument_id, &error)) {
         return database_failure(out, VUXOD_DB_INSTRUMENT, error, -1);
     }
     out->code = rc;
@@ -186,8 +249,23 @@ void vuxod_sync_options_init(vuxod_sync_options* o) {
     }
 }
 
+void vuxod_recovery_init(vuxod_recovery* r) {
+    if (r != nullptr) {
+        std::memset(r, 0, sizeof *r);
+        r->struct_size = sizeof *r;
+        r->retries = 1;
+        r->reconnects = 2;
+        r->reconnect_pause_ms = 1000;
+    }
+}
+
 int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
                vuxod_sync_summary* summary) {
+    return vuxod_sync_recovering(conn_id, db_path, o, nullptr, summary);
+}
+
+int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxod_sync_options* o,
+                          const vuxod_recovery* r, vuxod_sync_summary* summary) {
     vuxod_sync_summary local;
     vuxod_sync_summary* out = summary != nullptr ? summary : &local;
     std::memset(out, 0, sizeof *out);
@@ -198,12 +276,17 @@ int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
     if (o == nullptr) {
         o = &defaults;
     }
-    if (db_path == nullptr || o->struct_size < sizeof *o) {
+    vuxod_recovery recovery;
+    vuxod_recovery_init(&recovery);
+    if (r == nullptr) {
+        r = &recovery;
+    }
+    if (db_path == nullptr || o->struct_size < sizeof *o || r->struct_size < sizeof *r) {
         out->code = VUXOD_E_ARGUMENT;
         return out->code;
     }
     try {
-        return sync(conn_id, db_path, o, out);
+        return sync(conn_id, db_path, *o, *r, out);
     } catch (...) {
         out->code = VUXOD_E_NO_MEMORY;
         return out->code;

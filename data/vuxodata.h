@@ -87,8 +87,18 @@ enum vuxod_result {
     VUXOD_E_NO_MEMORY = -10006, /* vuxod_read_log could not allocate its working copy */
     VUXOD_E_STOPPED = -10007,   /* a callback returned nonzero and so ended the read */
     VUXOD_E_UNSORTED = -10008,  /* the skip pairs are not in ascending (slot, key) order */
-    VUXOD_E_DATABASE = -10009   /* vuxod_sync: the database could not be opened, read
+    VUXOD_E_DATABASE = -10009,  /* vuxod_sync: the database could not be opened, read
                                    or written (its summary says which and why) */
+    VUXOD_E_GONE = -10010,      /* the instrument stopped answering: no answer to a
+                                   read and then none to the firmware-version requests
+                                   that should follow it, or several records in a row
+                                   unanswered. Close the connection: an answer still
+                                   owed may arrive on it at any time */
+    VUXOD_E_ANSWER = -10011     /* an answer of another size than its request calls for
+                                   (a record, a page of the entry list, a parameter
+                                   block too short to hold the entry count, a file chunk
+                                   whose count differs from the length asked for);
+                                   nothing of it was used */
 };
 
 /* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
@@ -96,6 +106,27 @@ enum vuxod_result {
  * answer from the instrument", the OS's text of a negative errno, ...). Safe
  * from any thread. */
 VUXOD_API const char* vuxod_result_text(int code);
+
+/* ---- Bytes shown as text ------------------------------------------------ */
+
+/* The instrument's serial number and firmware version are raw bytes (8 each),
+ * stored and compared as such; file names need not be UTF-8 either. Every front
+ * shows them through this one rule, so that the text is always valid UTF-8 and
+ * the same everywhere: printable ASCII and well-formed UTF-8 of printable
+ * characters (U+00A0 and up) stay as they are, a backslash becomes "\\", and
+ * every other byte "\xNN" (two uppercase hex digits). Escapes the `size` bytes
+ * at `text` into out[0 .. out_size - 1], always NUL-terminated when out_size > 0
+ * (out may be NULL with out_size 0), and returns the length of the whole escaped
+ * text without the NUL, like snprintf: a result >= out_size means it was cut
+ * short. Four bytes per input byte always suffice. */
+VUXOD_API size_t vuxod_escape_text(const char* text, size_t size, char* out, size_t out_size);
+
+/* The reverse, for what a user typed back: "\\" and "\xNN" (either case of hex
+ * digits) become their byte, everything else is copied. NUL-terminated text in;
+ * out and the result as for vuxod_escape_text (the result never exceeds
+ * strlen(text)). "\x00" gives a NUL byte inside out: take the length from the
+ * result, not from strlen. */
+VUXOD_API size_t vuxod_unescape_text(const char* text, char* out, size_t out_size);
 
 /* ---- Generations and sizes --------------------------------------------- */
 
@@ -186,9 +217,11 @@ typedef struct vuxod_session {
     int32_t conn_id;
     int32_t generation;  /* VUXOD_V1 or VUXOD_V2 */
     int32_t chunk;       /* V2 file read size in use: VUXOD_CHUNK_LARGE, or
-                            VUXOD_CHUNK_SMALL once the instrument refused a large
-                            read; a caller may set VUXOD_CHUNK_SMALL itself */
-    int32_t reserved[5]; /* 0 */
+                            VUXOD_CHUNK_SMALL once the instrument refused large reads
+                            twice in a row; a caller may set VUXOD_CHUNK_SMALL itself */
+    uint32_t reads;      /* records fetched so far: V2 chunk lengths vary with it */
+    int32_t refusals;    /* large reads refused in a row */
+    int32_t reserved[3]; /* 0 */
 } vuxod_session;
 
 /* Fills *s for conn_id, asking vuxo_get_type() for the generation. VUXOD_OK, or
@@ -370,12 +403,16 @@ VUXOD_API int vuxod_read_log(vuxod_session* s, const vuxod_log_options* o,
 
 /* Nonzero: stop after the record being stored. Polled after every record. */
 typedef int (*vuxod_stop_fn)(void* user);
+/* The connection was lost: close old_conn_id, open the same instrument again and put
+ * the new connection's id in *new_conn_id. 0 on success; nonzero gives up. */
+typedef int (*vuxod_reconnect_fn)(int old_conn_id, int* new_conn_id, void* user);
 
 typedef struct vuxod_sync_options {
     uint32_t struct_size; /* sizeof(vuxod_sync_options); set by _init */
     uint32_t flags;       /* 0 */
-    /* The instrument's serial number and firmware version when the caller has
-     * read them already; NULL: vuxod_sync reads them. */
+    /* The instrument's serial number and firmware version, as the raw bytes the
+     * instrument sent, when the caller has read them already; NULL: vuxod_sync
+     * reads them. The serial's bytes are the instrument's identity in the file. */
     const char* serial;
     const char* firmware;
     vuxod_progress_fn progress;  /* as vuxod_read_log's; may be NULL */
@@ -410,10 +447,15 @@ typedef struct vuxod_sync_summary {
     uint32_t stored;       /* new records stored by this sync */
     uint32_t already_held; /* records the database held before */
     uint32_t failed;       /* records that could not be fetched */
-    char serial[16];       /* the instrument's serial number, NUL-terminated */
+    char serial[16];       /* the instrument's serial number, NUL-terminated: its raw
+                              bytes (vuxod_escape_text shows them) */
     char firmware[16];
     char db_error[256];   /* the database's words for a VUXOD_E_DATABASE failure */
-    uint32_t reserved[8]; /* 0 */
+    uint32_t not_fetched; /* records the instrument lists that this sync never asked for,
+                             since it ended first; the next sync fetches them. Every
+                             non-empty entry is stored, already_held, failed or
+                             not_fetched */
+    uint32_t reserved[7]; /* 0 */
 } vuxod_sync_summary;
 
 /* The incremental sync of the connection's log into the SQLite file at db_path:
@@ -422,7 +464,9 @@ typedef struct vuxod_sync_summary {
  * arrives, so an interrupted sync keeps what it stored and the next one fetches
  * the rest. A slot whose key changed is a new measurement. A record the
  * instrument fails to deliver is reported to on_failure and the sync goes on;
- * a lost connection ends it.
+ * records that failed get one more pass at the end. A lost connection, or an
+ * instrument that stopped answering, ends it (vuxod_sync_recovering below can open
+ * it again and go on).
  * Returns VUXOD_OK when every record missing from the file was stored;
  * VUXOD_E_DATABASE when the file could not be used (the summary's db_step and
  * db_error say how); VUXOD_E_STOPPED when stop or on_failure asked to stop;
@@ -431,6 +475,27 @@ typedef struct vuxod_sync_summary {
  * thread like vuxod_read_log; the callbacks too. */
 VUXOD_API int vuxod_sync(int conn_id, const char* db_path, const vuxod_sync_options* o,
                          vuxod_sync_summary* summary);
+
+/* How a sync recovers: more passes over failed records, and a lost connection opened
+ * again by the caller. */
+typedef struct vuxod_recovery {
+    uint32_t struct_size;         /* sizeof(vuxod_recovery); set by _init */
+    int32_t retries;              /* further passes over the records that failed, at the
+                                     end; _init: 1 */
+    int32_t reconnects;           /* how often a lost connection is opened again through
+                                     reconnect; _init: 2 */
+    int32_t reconnect_pause_ms;   /* pause before each reconnection; _init: 1000 */
+    vuxod_reconnect_fn reconnect; /* may be NULL: a lost connection ends the sync */
+    uint32_t reserved[8];         /* 0 */
+} vuxod_recovery;
+
+/* Zeroes *r, sets struct_size and the defaults above. */
+VUXOD_API void vuxod_recovery_init(vuxod_recovery* r);
+
+/* vuxod_sync with the recovery r (NULL: _init's defaults, without reconnect); the
+ * reconnect callback gets o->user. vuxod_sync is this with r NULL. */
+VUXOD_API int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxod_sync_options* o,
+                                    const vuxod_recovery* r, vuxod_sync_summary* summary);
 
 #ifdef __cplusplus
 }

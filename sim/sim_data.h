@@ -68,6 +68,8 @@ struct DataSpec {
     uint64_t seed = 1;
     // Entry count override; negative keeps the data set's own count.
     int64_t entries = -1;
+    // The serial number's 8 raw bytes; empty keeps the generation's own.
+    std::string serial;
 };
 
 // One slot of the entry list. key 0 marks an empty slot.

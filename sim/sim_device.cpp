@@ -44,7 +44,9 @@ std::string name_field(const unsigned char* field) {
 }
 
 Device::Device(const DataSpec& dataset) : log_(dataset), flash_(kFlashSize) {
-    const char* serial = dataset.gen == Generation::v1 ? "51000123" : "A2000456";
+    const char* serial = !dataset.serial.empty()         ? dataset.serial.c_str()
+                         : dataset.gen == Generation::v1 ? "51000123"
+                                                         : "A2000456";
     const char* fw = dataset.gen == Generation::v1 ? "V1.07.03" : "V2.11.05";
     std::memcpy(serial_.data(), serial, serial_.size());
     std::memcpy(fw_.data(), fw, fw_.size());

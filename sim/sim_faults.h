@@ -23,6 +23,9 @@ struct Faults {
     enum class LargeReads { allow, error, fail };
     LargeReads large_reads = LargeReads::allow;
     static constexpr int32_t kSmallReadLimit = 450;
+    // command -> N: every answer to that command carries exactly N payload bytes, its own
+    // cut short or padded with zeros (answers of the wrong size, status 0).
+    std::map<uint16_t, uint32_t> answer_size;
     // From the K-th file read (8211) on, every read answers count 0; 0 disables.
     uint32_t empty_chunk_from = 0;
     // The next N answers are not sent.

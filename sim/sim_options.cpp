@@ -1,5 +1,6 @@
 #include "sim_options.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <functional>
@@ -21,6 +22,9 @@ const char kUsage[] =
     "  --port N                   listen on 127.0.0.1:N; 0 (default) picks a free port\n"
     "  --pty                      serve a pseudo-terminal instead; reopen it at will\n"
     "  --clock D/M/Y-H:M:S        fixed instrument clock (default: the host's clock)\n"
+    "  --serial TEXT              the serial number: 8 bytes, \\xNN for any byte, \\\\ for\n"
+    "                             a backslash; first 5 (--v1) or A (--v2); default\n"
+    "                             51000123 or A2000456\n"
     "\n"
     "Data (generated on demand from generation, set, seed and slot):\n"
     "  --data basic|edge|empty|big   data set (default basic)\n"
@@ -38,6 +42,7 @@ const char kUsage[] =
     "  --resend-first CMD         answer the first CMD request with 12289 (repeatable)\n"
     "  --error-first CMD          answer the first CMD request with 12290 (repeatable)\n"
     "  --fail CMD[:K]             answer CMD with 12290 from its K-th request on (K=1)\n"
+    "  --answer-size CMD:N        answer CMD with exactly N payload bytes (cut or padded)\n"
     "  --small-reads error|fail   refuse file reads (8211) of more than 450 bytes with\n"
     "                             message 12290 (error) or a failure status (fail)\n"
     "  --empty-chunk              every file read (8211) answers count 0\n"
@@ -115,6 +120,31 @@ bool to_clock(const std::string& s, ClockRecord* out) {
     return true;
 }
 
+// Eight bytes, written as the host shows them: "\xNN" stands for any byte and
+// "\\" for a backslash, so that a host can be shown a serial that is not text.
+bool to_serial(const std::string& s, std::string* out) {
+    const auto hex = [&](std::size_t i) {
+        return i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])) != 0;
+    };
+    std::string bytes;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s.compare(i, 2, "\\\\") == 0) {
+            bytes += '\\';
+            ++i;
+        } else if (s.compare(i, 2, "\\x") == 0 && hex(i + 2) && hex(i + 3)) {
+            bytes += static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            bytes += s[i];
+        }
+    }
+    if (bytes.size() != 8) {
+        return false;
+    }
+    *out = bytes;
+    return true;
+}
+
 // CMD[:K]
 bool to_fail(const std::string& s, uint16_t* cmd, uint32_t* from) {
     const auto colon = s.find(':');
@@ -175,6 +205,7 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
              return true;
          }},
         {"--data", [cfg](const std::string& v) { return parse_data_set(v, &cfg->data.set); }},
+        {"--serial", [cfg](const std::string& v) { return to_serial(v, &cfg->data.serial); }},
         {"--seed",
          [cfg](const std::string& v) {
              return to_u64(v, std::numeric_limits<uint64_t>::max(), &cfg->data.seed);
@@ -219,6 +250,18 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
                  return false;
              }
              f.fail_from[c] = k;
+             return true;
+         }},
+        {"--answer-size",
+         [&f](const std::string& v) {
+             const auto colon = v.find(':');
+             uint16_t c = 0;
+             uint64_t n = 0;
+             if (colon == std::string::npos || !to_command(v.substr(0, colon), &c) ||
+                 !to_u64(v.substr(colon + 1), 4083, &n)) {
+                 return false;
+             }
+             f.answer_size[c] = static_cast<uint32_t>(n);
              return true;
          }},
         {"--empty-chunk-from", u32(&f.empty_chunk_from)},
@@ -312,6 +355,13 @@ ParseResult parse_options(const std::vector<std::string>& args, Config* cfg, std
     if (cfg->data.entries > static_cast<int64_t>(max_entries(cfg->data.gen))) {
         *message = "--entries: at most " + std::to_string(max_entries(cfg->data.gen)) + " for " +
                    generation_name(cfg->data.gen);
+        return ParseResult::error;
+    }
+    // The host tells the generations apart by the serial's first byte.
+    const char lead = cfg->data.gen == Generation::v1 ? '5' : 'A';
+    if (!cfg->data.serial.empty() && cfg->data.serial[0] != lead) {
+        *message =
+            std::string("--serial: begins with ") + lead + " for " + generation_name(cfg->data.gen);
         return ParseResult::error;
     }
     return describe ? ParseResult::describe : ParseResult::run;

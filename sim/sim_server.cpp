@@ -203,6 +203,10 @@ Reply Simulator::Impl::reply_for(const unsigned char* f, std::size_t n, uint64_t
         since >= faults.empty_chunk_from) {
         r.payload.assign(4, 0);
     }
+    if (auto it = faults.answer_size.find(cmd);
+        it != faults.answer_size.end() && r.kind == Reply::Kind::answer) {
+        r.payload.resize(it->second);
+    }
     return r;
 }
 

@@ -9,11 +9,14 @@ from __future__ import annotations
 import argparse
 import csv
 import json
+import os
 import sqlite3
 import sys
 from typing import Any, Dict, List, Optional, Sequence
+from urllib.parse import quote
 
 from . import ConnectionError, DatabaseError, VuxointError, connect, list_instruments
+from ._lib import shown
 
 EXPORT_COLUMNS = (
     "instrument, generation, slot, key, entry_flags & 1 AS note, number, record_id AS id, "
@@ -45,7 +48,7 @@ def _sync(args: argparse.Namespace) -> int:
         print(json.dumps({"instrument": r.serial, "generation": r.generation,
                           "entries": r.entries, "new": r.new,
                           "already_held": r.already_held, "failed": r.failed,
-                          "database": r.database}))
+                          "database": shown(os.fsencode(r.database))}))
     else:
         print(f"{r.serial}: {r.new} new, {r.already_held} already held, {r.failed} failed")
     if r.first_failure is not None:
@@ -54,12 +57,16 @@ def _sync(args: argparse.Namespace) -> int:
 
 
 def _rows(db: str) -> List[Dict[str, Any]]:
+    # The name's own bytes, %-escaped: SQLite takes them back from the URI unchanged.
+    name = os.fsencode(db)
     try:
-        con = sqlite3.connect(f"file:{db}?mode=ro", uri=True)
+        con = sqlite3.connect(f"file:{quote(name)}?mode=ro", uri=True)
     except sqlite3.Error as e:
-        raise DatabaseError(-10009, f"database {db}", str(e)) from e
+        raise DatabaseError(-10009, f"database {shown(name)}", str(e)) from e
     try:
         con.row_factory = sqlite3.Row
+        # A serial number is the instrument's raw bytes: shown as the tool shows it.
+        con.text_factory = shown
         cur = con.execute(
             f"SELECT {EXPORT_COLUMNS} FROM (SELECT m.*, i.serial AS instrument, i.generation "
             "FROM measurements m JOIN instruments i ON i.id = m.instrument_id) "
@@ -67,7 +74,7 @@ def _rows(db: str) -> List[Dict[str, Any]]:
         )
         return [dict(r) for r in cur]
     except sqlite3.Error as e:
-        raise DatabaseError(-10009, f"database {db}", str(e)) from e
+        raise DatabaseError(-10009, f"database {shown(name)}", str(e)) from e
     finally:
         con.close()
 

@@ -233,6 +233,7 @@ _declare(dev, "vuxo_get_time", c_int, c_int, POINTER(c_int32))
 _declare(dev, "vuxo_set_time", c_int, c_int, POINTER(c_int32))
 
 _declare(data, "vuxod_result_text", c_char_p, c_int)
+_declare(data, "vuxod_escape_text", c_size_t, c_char_p, c_size_t, c_char_p, c_size_t)
 _declare(data, "vuxod_step_text", c_char_p, c_int)
 _declare(data, "vuxod_session_open", c_int, POINTER(Session), c_int)
 _declare(data, "vuxod_fetch_measurement", c_int, POINTER(Session), c_int32, POINTER(Measurement))
@@ -253,5 +254,19 @@ def step_text(step: int) -> str:
 
 
 def text(field: bytes, limit: Optional[int] = None) -> str:
+    return field_bytes(field, limit).decode("latin-1")
+
+
+def field_bytes(field: bytes, limit: Optional[int] = None) -> bytes:
+    """A text field's bytes up to its first zero: the instrument's own, not
+    necessarily text in any encoding."""
     raw = bytes(field)[:limit] if limit else bytes(field)
-    return raw.split(b"\0", 1)[0].decode("latin-1")
+    return raw.split(b"\0", 1)[0]
+
+
+def shown(raw: bytes) -> str:
+    """Bytes as every front shows them (the record layer's one escape rule):
+    printable text as it is, a backslash doubled, any other byte as \\xNN."""
+    out = ctypes.create_string_buffer(len(raw) * 4 + 1)
+    n = data.vuxod_escape_text(raw, len(raw), out, len(out))
+    return out.raw[:n].decode()

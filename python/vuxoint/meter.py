@@ -12,13 +12,15 @@ from __future__ import annotations
 
 import atexit
 import ctypes
+import itertools
+import os
 import queue
 import threading
 import time
 import weakref
 from dataclasses import dataclass
 from datetime import datetime
-from typing import Any, Callable, Iterator, List, Optional, Tuple
+from typing import Any, Callable, Dict, Iterator, List, Optional, Tuple, Union
 
 from . import _lib
 from .conn import conn_strings, list_usb
@@ -35,9 +37,36 @@ ProgressHook = Callable[[str, int, int], None]
 _state_lock = threading.Lock()
 _started = False
 _open_meters: "weakref.WeakSet[Meter]" = weakref.WeakSet()
-# Callbacks handed to the library live as long as the process: the transport
-# may call them until the library is shut.
-_keep_alive: List[Any] = []
+
+# What the transport's thread reports about a connection goes to that
+# connection's (live queue, lost event), found by the number vuxo_connect hands
+# back as user data. A number is never used twice, so a late callback of a
+# connection given up on finds nothing. The entry goes when the disconnected
+# callback, the connection's last, has run; connecting and closing every few
+# seconds for months leaves nothing behind.
+_connections: Dict[int, Tuple["queue.SimpleQueue[Tuple[str, int, int]]", threading.Event]] = {}
+_numbers = itertools.count(1)
+
+
+def _on_live(conn_id, link, code, value, first, second, user) -> None:  # transport's thread
+    state = _connections.get(user or 0)
+    if state is not None:
+        state[0].put(("live", code, value))
+
+
+def _on_gone(conn_id, link, user, os_error) -> None:  # transport's thread
+    state = _connections.pop(user or 0, None)
+    if state is not None:
+        state[1].set()
+        state[0].put(("gone", os_error, 0))
+
+
+# One C entry point each for the whole process, rather than a pair per
+# connection: a per-connection one would have to stay alive until the library's
+# last call through it had returned, which no Python code can see, and freeing
+# it any earlier crashes the transport's thread.
+_ON_LIVE = _lib.LiveDataFn(_on_live)
+_ON_GONE = _lib.DisconnectedFn(_on_gone)
 
 
 def _shut() -> None:
@@ -95,6 +124,9 @@ class Meter:
 
     Attributes: `conn` (what was asked for), `conn_string` (what the library
     was given), `generation` ("V1" or "V2"), `serial`, `firmware`.
+    `serial_bytes` and `firmware_bytes` are the instrument's own bytes, the
+    instrument's identity in a database; `serial` and `firmware` show them as
+    every front does (a byte that is not printable text as \\xNN).
     """
 
     def __init__(self, conn: str) -> None:
@@ -103,6 +135,8 @@ class Meter:
         self.generation = ""
         self.serial = ""
         self.firmware = ""
+        self.serial_bytes = b""
+        self.firmware_bytes = b""
         self._conn_id = -1
         self._busy = threading.Lock()
         self._live: "queue.SimpleQueue[Tuple[str, int, int]]" = queue.SimpleQueue()
@@ -175,35 +209,28 @@ class Meter:
     # ---- connecting ----------------------------------------------------------
 
     def _open(self, timeout: float) -> None:
-        live = self._live
-
-        def on_live(conn_id, link, code, value, first, second, user):  # transport's thread
-            live.put(("live", code, value))
-
-        lost = self._lost
-
-        def on_gone(conn_id, link, user, value):  # transport's thread
-            lost.set()
-            live.put(("gone", value, 0))
-
-        callbacks = (_lib.LiveDataFn(on_live), _lib.DisconnectedFn(on_gone))
-        _keep_alive.append(callbacks)
         rc = 255
         for cs in conn_strings(self.conn):
             self.conn_string = cs
             conn_id = ctypes.c_int(-1)
-            rc = self._call(
-                lambda: _lib.dev.vuxo_connect(
-                    cs.encode(),
-                    ctypes.byref(conn_id),
-                    int(timeout * 1000),
-                    _lib.ConnectedFn(),
-                    _lib.ConnErrorFn(),
-                    callbacks[1],
-                    callbacks[0],
-                    None,
+            number = next(_numbers)
+            _connections[number] = (self._live, self._lost)
+            try:
+                rc = self._call(
+                    lambda: _lib.dev.vuxo_connect(
+                        cs.encode(),
+                        ctypes.byref(conn_id),
+                        int(timeout * 1000),
+                        _lib.ConnectedFn(),
+                        _lib.ConnErrorFn(),
+                        _ON_GONE,
+                        _ON_LIVE,
+                        number,
+                    )
                 )
-            )
+            finally:
+                if rc != 0:
+                    _connections.pop(number, None)
             if rc == 0:
                 self._conn_id = conn_id.value
                 break
@@ -217,18 +244,20 @@ class Meter:
             raise
 
     def _identify(self) -> None:
-        def read() -> Tuple[int, str, str]:
+        def read() -> Tuple[int, bytes, bytes]:
             gen = _lib.dev.vuxo_get_type(self._conn_id)
             check(_lib.data.vuxod_session_open(ctypes.byref(self._session), self._conn_id),
                   "identify the instrument")
             buf = ctypes.create_string_buffer(32)
             check(_lib.dev.vuxo_get_serial(self._conn_id, buf), "read the serial number")
-            serial = _lib.text(buf.raw, 8)
+            serial = _lib.field_bytes(buf.raw, 8)
             buf = ctypes.create_string_buffer(32)
             check(_lib.dev.vuxo_get_fw_version(self._conn_id, buf), "read the firmware version")
-            return gen, serial, _lib.text(buf.raw, 8)
+            return gen, serial, _lib.field_bytes(buf.raw, 8)
 
-        gen, self.serial, self.firmware = self._call(read)
+        gen, self.serial_bytes, self.firmware_bytes = self._call(read)
+        self.serial = _lib.shown(self.serial_bytes)
+        self.firmware = _lib.shown(self.firmware_bytes)
         self.generation = "V2" if gen == 1 else "V1"
 
     def close(self) -> None:
@@ -336,7 +365,8 @@ class Meter:
 
     # ---- sync --------------------------------------------------------------------
 
-    def sync(self, database: str, progress: Optional[ProgressHook] = None) -> SyncResult:
+    def sync(self, database: Union[str, bytes, "os.PathLike[Any]"],
+             progress: Optional[ProgressHook] = None) -> SyncResult:
         """The incremental sync into an SQLite file, the same as ``vuxoint sync``.
 
         Fetches only what the file does not hold and stores each record as it
@@ -345,7 +375,9 @@ class Meter:
         a lost connection, an unreadable entry list or an unusable database raise.
         """
         conn_id = self._need_open()
-        path = str(database)
+        # The file system's bytes for the name, whatever the locale made of them.
+        path_bytes = os.fsencode(database)
+        path = os.fsdecode(path_bytes)
 
         def target(emit: Callable[[Any], None], stop: threading.Event) -> SyncResult:
             def on_progress(phase, done, total, user):
@@ -359,15 +391,15 @@ class Meter:
 
             o = _lib.SyncOptions()
             _lib.data.vuxod_sync_options_init(ctypes.byref(o))
-            o.serial = self.serial.encode()
-            o.firmware = self.firmware.encode()
+            o.serial = self.serial_bytes
+            o.firmware = self.firmware_bytes
             o.progress = _lib.ProgressFn(on_progress)
             o.on_failure = _lib.FailureFn(on_failure)
             o.stop = _lib.StopFn(on_stop)
             s = _lib.SyncSummary()
-            rc = _lib.data.vuxod_sync(conn_id, path.encode(), ctypes.byref(o), ctypes.byref(s))
+            rc = _lib.data.vuxod_sync(conn_id, path_bytes, ctypes.byref(o), ctypes.byref(s))
             if rc == _lib.E_DATABASE:
-                raise DatabaseError(rc, f"database {path}", s.db_error.decode(errors="replace"))
+                raise DatabaseError(rc, f"database {_lib.shown(path_bytes)}", s.db_error.decode(errors="replace"))
             first: Optional[VuxointError] = None
             if rc != 0 and not (rc == _lib.E_STOPPED and stop.is_set()):
                 where = _lib.step_text(s.step)

@@ -9,6 +9,7 @@
 #include "export_formats.h"
 #include "number_text.h"
 #include "shared_options.h"
+#include "shown_text.h"
 
 namespace {
 
@@ -50,6 +51,33 @@ TEST(Formats, PeriodTimes) {
     EXPECT_EQ(vuxocli::until_bound("2026-06-01"), "2026-06-01T23:59:59");
     EXPECT_EQ(vuxocli::until_bound("2026-06-01T09:05"), "2026-06-01T09:05:59");
     EXPECT_EQ(vuxocli::until_bound("2026-06-01T09:05:07"), "2026-06-01T09:05:07");
+}
+
+// The one escape rule: printable ASCII and UTF-8 stay, everything else becomes
+// \xNN, a backslash \\; and typing the shown text back gives the bytes again.
+TEST(Formats, RawBytesShownAndTypedBack) {
+    struct Case {
+        std::string bytes;
+        std::string shown;
+    };
+    // Octal escapes where a digit follows: "\351" is 0xE9.
+    const Case cases[] = {
+        {"A2000456", "A2000456"},
+        {"A\351000456", "A\\xE9000456"},       // Latin-1
+        {"5\303\25100012", "5\303\25100012"},  // UTF-8 e acute stays
+        {"5\302\205x", "5\\xC2\\x85x"},        // a C1 control, even as UTF-8
+        {"5\xE0\x80\x80", "5\\xE0\\x80\\x80"}, // overlong
+        {"5\xED\xA0\x80", "5\\xED\\xA0\\x80"}, // a surrogate
+        {"5\xF0\x9F\x98", "5\\xF0\\x9F\\x98"}, // cut short
+        {"a\\b\tc\x7F", "a\\\\b\\x09c\\x7F"},  // backslash, tab, DEL
+        {std::string("5\0001", 3), "5\\x001"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(vuxocli::shown(c.bytes), c.shown);
+        EXPECT_EQ(vuxocli::typed(c.shown), c.bytes) << c.shown;
+    }
+    // Typed by hand: lower-case hex and a lone backslash.
+    EXPECT_EQ(vuxocli::typed("A\\xe9\\q"), "A\xE9\\q");
 }
 
 } // namespace

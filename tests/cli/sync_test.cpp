@@ -175,6 +175,39 @@ TEST_P(FullSync, ThenOnlyWhatIsNew) {
     EXPECT_TRUE(r.err.empty()) << "no progress line when stderr is not a terminal: " << r.err;
 }
 
+// The instrument hangs up in the middle of the log: the sync connects again and goes
+// on where it stopped; without reconnecting, the summary still accounts for every
+// entry and says the next sync fetches the rest.
+TEST_P(FullSync, LostLinkReconnectsAndFinishes) {
+    start(sim_config(GetParam(), vuxo::sim::DataSet::big, 40));
+    const std::size_t n = expected().size();
+    vuxo::sim::Faults hangup;
+    hangup.hangup_after = GetParam() == Generation::v1 ? 20 : 50;
+    sim->set_faults(hangup);
+
+    tool::Result r = sync({"--reconnect", "0"});
+    EXPECT_EQ(r.exit_status, 1) << r.err;
+    const Held partial = read_db(db);
+    expect_subset_identical(partial);
+    const std::size_t left = n - partial.raw.size();
+    EXPECT_NE(r.out.find(": " + std::to_string(partial.raw.size()) +
+                         " new, 0 already held, 1 failed, " + std::to_string(left - 1) +
+                         " not fetched"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("the next sync fetches them"), std::string::npos) << r.err;
+
+    fs::remove(db);
+    r = sync();
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(
+        r.out.find(": " + std::to_string(n) + " new, 0 already held, 0 failed, 0 not fetched"),
+        std::string::npos)
+        << r.out;
+    EXPECT_NE(r.err.find("connecting again"), std::string::npos) << r.err;
+    expect_complete();
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, FullSync, ::testing::Values(Generation::v1, Generation::v2),
                          [](const auto& info) {
                              return info.param == Generation::v1 ? "V1" : "V2";
@@ -223,7 +256,7 @@ TEST_F(SyncTest, ChaosReportsFailuresAndKeepsTheRest) {
     chaos.chaos_seed = 3;
     chaos.chaos_rate = 0.2;
     tool::Result r;
-    std::thread run([&] { r = sync(); });
+    std::thread run([&] { r = sync({"--retries", "0"}); });
     const bool listed = sim->wait_for_count(kV2ReadFile, 1, std::chrono::seconds(20));
     sim->set_faults(chaos);
     run.join();

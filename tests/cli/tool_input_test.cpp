@@ -264,8 +264,8 @@ TEST_F(ToolInputTest, ReadsFromReadOnlyMount) {
 }
 
 // Every completed sync moves the instrument's last_sync on, also one that found
-// nothing new. Disabled until the sync records it (Store::note_sync at its end).
-TEST_F(ToolInputTest, DISABLED_LastSyncMovesOnEverySync) {
+// nothing new.
+TEST_F(ToolInputTest, LastSyncMovesOnEverySync) {
     synced();
     sqlite3* h = nullptr;
     sqlite3_open(db.c_str(), &h);

@@ -185,7 +185,8 @@ TEST_F(DataSim, LargeReadsFallBackToSmallOnesForTheRestOfTheConnection) {
         const auto n = static_cast<uint64_t>(seen.records.size());
         ASSERT_GT(n, 1u);
         EXPECT_EQ(session.chunk, c.chunk);
-        EXPECT_EQ(sim->count(kReadFile), c.chunk == VUXOD_CHUNK_LARGE ? 2 * n : 1 + 10 * n);
+        // Two refusals in a row, each followed by a small read, before reads stay small.
+        EXPECT_EQ(sim->count(kReadFile), c.chunk == VUXOD_CHUNK_LARGE ? 2 * n : 2 + 10 * n);
         for (std::size_t k = 0; k < seen.records.size(); ++k) {
             const auto slot = static_cast<uint32_t>(seen.records[k].first);
             const vuxod_measurement& m = seen.decoded[k];
@@ -311,6 +312,156 @@ TEST_F(DataSim, SkipsExactlyTheGivenPairsAndReportsProgress) {
     ASSERT_EQ(seen.progress.size(), first.size() + want.size());
     EXPECT_TRUE(std::equal(first.begin(), first.end(), seen.progress.begin()));
     EXPECT_EQ(seen.progress.back(), (std::vector<int>{VUXOD_PHASE_RECORDS, total, total}));
+}
+
+// Whatever the instrument does, a delivered record is the instrument's record of that
+// slot, and every record is either delivered or counted as failed.
+void expect_true_records(const Seen& seen, const vuxod_log_report& r,
+                         const vuxo::sim::Simulator& sim) {
+    for (std::size_t k = 0; k < seen.records.size(); ++k) {
+        const auto slot = static_cast<uint32_t>(seen.records[k].first);
+        const vuxod_measurement& m = seen.decoded[k];
+        EXPECT_EQ(std::vector<unsigned char>(m.raw, m.raw + m.raw_size), sim.record_bytes(slot))
+            << "slot " << slot;
+    }
+    EXPECT_EQ(r.fetched, seen.records.size());
+}
+
+// An answer that comes later than the connection waits for owed answers (twice the
+// 800 ms time-out) must still never be taken for a later request of the same kind: in
+// the entry list, at a record's first chunk or at its second.
+TEST_F(DataSim, LateAnswersNeverPairWithALaterRequest) {
+    // Requests from the fault on: 1 parameters, 2-3 pages, then two reads a record.
+    for (const uint32_t at : {3u, 4u, 9u}) {
+        SCOPED_TRACE("late request " + std::to_string(at));
+        TearDown();
+        conn = -1;
+        DataSpec data{Generation::v2, DataSet::big};
+        data.entries = 40;
+        open(data);
+        Faults f;
+        f.slow_answer_at = at;
+        f.slow_answer_ms = 2500;
+        sim->set_faults(f);
+        Seen seen;
+        vuxod_log_options o = options(&seen);
+        o.flags = VUXOD_LOG_KEEP_GOING;
+        vuxod_log_report r;
+        vuxod_read_log(&session, &o, &r);
+        expect_true_records(seen, r, *sim);
+        EXPECT_GT(r.to_fetch, 0u) << "the entry list is read again";
+        EXPECT_EQ(r.fetched + r.failed, r.to_fetch);
+        EXPECT_LE(r.failed, 1u);
+        // A lost answer is no refusal of large reads.
+        EXPECT_EQ(session.chunk, VUXOD_CHUNK_LARGE);
+    }
+}
+
+// Correctly framed answers with status 0 but the wrong size: nothing of them is used.
+TEST_F(DataSim, AnswersOfTheWrongSizeAreRefused) {
+    struct Case {
+        Generation gen;
+        uint16_t cmd;
+        uint32_t size;
+        int step;
+    };
+    const Case cases[] = {
+        {Generation::v1, 8205, 0, VUXOD_STEP_RECORD},
+        {Generation::v1, 8205, 400, VUXOD_STEP_RECORD},
+        {Generation::v1, 8205, 827, VUXOD_STEP_RECORD},
+        {Generation::v1, 8205, 829, VUXOD_STEP_RECORD},
+        {Generation::v1, 8205, 832, VUXOD_STEP_RECORD},
+        {Generation::v2, kReadFile, 100, VUXOD_STEP_RECORD}, // claims 3996, brings 96
+        {Generation::v1, 8201, 0, VUXOD_STEP_ENTRY_COUNT},   // an empty parameter block
+        {Generation::v2, 8201, 97, VUXOD_STEP_ENTRY_COUNT},  // the count cut short
+        {Generation::v1, 8204, 0, VUXOD_STEP_ENTRY_LIST},    // an empty page
+        {Generation::v2, 8204, 20, VUXOD_STEP_ENTRY_LIST},   // four of six entries
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cmd) + " answering " + std::to_string(c.size) + " bytes");
+        TearDown();
+        conn = -1;
+        open({c.gen, DataSet::basic});
+        Faults f;
+        f.answer_size[c.cmd] = c.size;
+        sim->set_faults(f);
+        Seen seen;
+        vuxod_log_options o = options(&seen);
+        o.flags = VUXOD_LOG_KEEP_GOING;
+        vuxod_log_report r;
+        EXPECT_EQ(vuxod_read_log(&session, &o, &r), VUXOD_E_ANSWER);
+        EXPECT_EQ(r.step, c.step);
+        EXPECT_TRUE(seen.records.empty());
+        if (c.step == VUXOD_STEP_RECORD) {
+            EXPECT_EQ(r.failed, r.to_fetch);
+            EXPECT_GT(r.failed, 0u);
+        } else {
+            EXPECT_EQ(sim->count(c.cmd), 3u) << "the read is tried three times";
+        }
+    }
+}
+
+// One resend or error message costs a repeat, not the sync, and one refused large read
+// does not make every later read small.
+TEST_F(DataSim, OneRefusalIsRetried) {
+    for (const uint16_t cmd : {uint16_t{8201}, uint16_t{8204}, kReadFile}) {
+        for (const bool resend : {true, false}) {
+            SCOPED_TRACE(std::to_string(cmd) + (resend ? " resend" : " error"));
+            TearDown();
+            conn = -1;
+            DataSpec data{Generation::v2, DataSet::basic};
+            data.entries = 40;
+            open(data);
+            Faults f;
+            (resend ? f.resend_first : f.error_first).insert(cmd);
+            sim->set_faults(f);
+            Seen seen;
+            const vuxod_log_options o = options(&seen);
+            vuxod_log_report r;
+            EXPECT_EQ(vuxod_read_log(&session, &o, &r), VUXOD_OK);
+            expect_true_records(seen, r, *sim);
+            EXPECT_EQ(r.fetched, r.to_fetch);
+            EXPECT_EQ(session.chunk, VUXOD_CHUNK_LARGE);
+        }
+    }
+}
+
+struct SilentRun {
+    Seen seen;
+    vuxo::sim::Simulator* sim = nullptr;
+};
+
+int record_then_silence(const vuxod_record* rec, void* user) {
+    auto* run = static_cast<SilentRun*>(user);
+    on_record(rec, &run->seen);
+    if (run->seen.records.size() == 5) {
+        Faults f;
+        f.silent = true;
+        run->sim->set_faults(f);
+    }
+    return 0;
+}
+
+// An instrument that falls silent on an open link is given up after one record and
+// its resynchronisation, not after a time-out for every record left.
+TEST_F(DataSim, SilentInstrumentIsGivenUp) {
+    DataSpec data{Generation::v2, DataSet::big};
+    data.entries = 40;
+    open(data);
+    SilentRun run;
+    run.sim = sim.get();
+    vuxod_log_options o;
+    vuxod_log_options_init(&o);
+    o.flags = VUXOD_LOG_KEEP_GOING;
+    o.on_record = record_then_silence;
+    o.user = &run;
+    vuxod_log_report r;
+    EXPECT_EQ(vuxod_read_log(&session, &o, &r), VUXOD_E_GONE);
+    EXPECT_EQ(r.fetched, 5u);
+    EXPECT_EQ(r.failed, 1u);
+    EXPECT_GT(r.to_fetch, 10u);
+    EXPECT_EQ(sim->count(kReadFile), 2u * 5 + 1);
+    EXPECT_EQ(sim->count(8001), 3u);
 }
 
 } // namespace

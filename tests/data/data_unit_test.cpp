@@ -46,7 +46,8 @@ TEST(DataResults, EveryCodeHasWordsOfItsOwn) {
     for (const int code : std::initializer_list<int>{
              VUXOD_OK, VUXOD_FAILED, VUXOD_NO_ANSWER, -1, -ENOTCONN, VUXOD_E_ARGUMENT,
              VUXOD_E_NO_DEVICE, VUXOD_E_SHORT, VUXOD_E_SIZE, VUXOD_E_CAPACITY, VUXOD_E_NO_MEMORY,
-             VUXOD_E_STOPPED, VUXOD_E_UNSORTED, 12345}) {
+             VUXOD_E_STOPPED, VUXOD_E_UNSORTED, VUXOD_E_DATABASE, VUXOD_E_GONE, VUXOD_E_ANSWER,
+             12345}) {
         EXPECT_TRUE(texts.insert(vuxod_result_text(code)).second) << code;
     }
 }

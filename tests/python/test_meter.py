@@ -1,16 +1,19 @@
 """The package against vuxoint-sim: identity, clock, decoding, watch, lost links, Ctrl-C."""
 
+import gc
 import os
 import signal
 import struct
 import subprocess
 import sys
 import time
+import tracemalloc
 from datetime import datetime
 
 import pytest
 
 import vuxoint
+import vuxoint.meter
 
 IDENTITY = {"--v1": ("V1", "51000123", "V1.07.03"), "--v2": ("V2", "A2000456", "V2.11.05")}
 
@@ -108,3 +111,29 @@ def test_ctrl_c_ends_watch_cleanly(sim):
     child.send_signal(signal.SIGINT)
     out, err = child.communicate(timeout=20)
     assert (child.returncode, out, err) == (0, "stopped\n", "")
+
+
+def test_connect_close_cycles_leave_nothing_behind(sim):
+    """A process that syncs every few seconds for months: each connection's
+    callbacks go once its disconnected callback ran, and nothing crashes."""
+    s = sim("--v2")
+
+    def cycles(n):
+        for _ in range(n):
+            with vuxoint.connect(s.conn) as meter:
+                assert meter.serial == "A2000456"
+        deadline = time.monotonic() + 10
+        while getattr(vuxoint.meter, "_connections", None) and time.monotonic() < deadline:
+            time.sleep(0.05)
+        gc.collect()
+
+    cycles(20)  # warm-up: thread machinery, interned texts
+    tracemalloc.start()
+    try:
+        before = tracemalloc.get_traced_memory()[0]
+        cycles(300)
+        grown = tracemalloc.get_traced_memory()[0] - before
+    finally:
+        tracemalloc.stop()
+    assert grown < 150_000, f"{grown} bytes more after 300 connections"
+    assert not vuxoint.meter._connections

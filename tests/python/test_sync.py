@@ -5,8 +5,11 @@ import ctypes
 import io
 import json
 import os
+import sqlite3
 import subprocess
 import sys
+
+import pytest
 
 import vuxoint
 import vuxoint._lib as lib
@@ -37,6 +40,38 @@ def test_sync_then_resync_fetches_nothing_new(sim, tmp_path):
     assert run.returncode == 0, run.stderr
     rows = list(csv.DictReader(io.StringIO(run.stdout)))
     assert len(rows) == held and {r["instrument"] for r in rows} == {first.serial}
+
+
+def test_tool_and_python_keep_one_instrument_of_raw_bytes(sim, tmp_path):
+    if not os.environ.get("VUXOINT_TOOL"):
+        pytest.skip("the vuxoint tool was not built")
+    s = sim("--v2", "--serial", r"A\xE9\x80\\0456")
+    raw, shown = b"A\xe9\x80\\0456", r"A\xE9\x80\\0456"
+    held = len([r for r in s.describe()["records"] if r["key"] not in (0, 0xFFFFFFFF)])
+    # A Latin-1 file name, as the file system holds it.
+    db = os.fsdecode(bytes(tmp_path) + b"/survey-\xe9.db")
+    run = subprocess.run([os.environ["VUXOINT_TOOL"], "sync", s.conn, "--db", db],
+                         capture_output=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    with vuxoint.connect(s.conn) as meter:
+        result = meter.sync(db)
+    con = sqlite3.connect(os.fsencode(db))
+    con.text_factory = bytes
+    assert con.execute("SELECT serial FROM instruments").fetchall() == [(raw,)]
+    assert con.execute("SELECT COUNT(*) FROM measurements").fetchone() == (held,)
+    con.close()
+    assert (result.new, result.already_held, result.serial) == (0, held, shown)
+    assert (meter.serial_bytes, meter.serial) == (raw, shown)
+
+    # Python's own front shows the bytes as the tool does.
+    run = front("sync", s.conn, "--db", db, "--json")
+    assert run.returncode == 0, run.stderr
+    summary = json.loads(run.stdout)
+    assert summary["instrument"] == shown
+    assert summary["database"].endswith(r"/survey-\xE9.db")
+    run = front("export", "--db", db, "--format", "json")
+    assert run.returncode == 0, run.stderr
+    assert {r["instrument"] for r in json.loads(run.stdout)} == {shown}
 
 
 def test_unusable_database_and_connection_raise_their_errors(sim, tmp_path):

@@ -180,7 +180,9 @@ TEST(SimOptions, ParsesEveryOption) {
                                            "--small-reads",
                                            "fail",
                                            "--log",
-                                           "/tmp/x.log"};
+                                           "/tmp/x.log",
+                                           "--serial",
+                                           "5\\xe9\\\\00012"};
     ASSERT_EQ(parse_options(args, &c, &msg), ParseResult::run) << msg;
     EXPECT_EQ(c.data.gen, Generation::v1);
     EXPECT_EQ(c.port, 5555);
@@ -206,6 +208,7 @@ TEST(SimOptions, ParsesEveryOption) {
     EXPECT_EQ(f.chaos_rate, 0.25);
     EXPECT_EQ(f.large_reads, Faults::LargeReads::fail);
     EXPECT_EQ(c.log_path, "/tmp/x.log");
+    EXPECT_EQ(c.data.serial, "5\351\\00012");
 }
 
 TEST(SimOptions, DefaultsAndRefusals) {
@@ -239,6 +242,8 @@ TEST(SimOptions, DefaultsAndRefusals) {
                                                {"--chaos", "1:2"},
                                                {"--latency"},
                                                {"--small-reads", "sometimes"},
+                                               {"--serial", "A200045"},
+                                               {"--v1", "--serial", "A2000456"},
                                                {"--bogus"}}) {
         Config d;
         EXPECT_EQ(parse_options(bad, &d, &msg), ParseResult::error) << bad[0];
