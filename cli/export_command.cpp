@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <CLI/CLI.hpp>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,49 +10,23 @@
 #include "exit_status.h"
 #include "export_formats.h"
 #include "output_file.h"
+#include "shared_options.h"
 #include "shown_text.h"
 #include "store.h"
 
 namespace vuxocli {
 
-namespace {
-
-bool digits_at(const std::string& t, std::size_t pos, std::size_t n) {
-    for (std::size_t i = pos; i < pos + n; ++i) {
-        if (i >= t.size() || std::isdigit(static_cast<unsigned char>(t[i])) == 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
-bool valid_since(const std::string& t) {
-    const bool date = t.size() >= 10 && digits_at(t, 0, 4) && t[4] == '-' && digits_at(t, 5, 2) &&
-                      t[7] == '-' && digits_at(t, 8, 2);
-    if (!date) {
-        return false;
-    }
-    if (t.size() == 10) {
-        return true;
-    }
-    const bool minutes = t.size() >= 16 && t[10] == 'T' && digits_at(t, 11, 2) && t[13] == ':' &&
-                         digits_at(t, 14, 2);
-    return minutes && (t.size() == 16 || (t.size() == 19 && t[16] == ':' && digits_at(t, 17, 2)));
-}
-
 CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
     CLI::App* sub = app.add_subcommand("export", "Write the stored measurements as CSV or JSON");
-    sub->add_option("--db", opt->db, "The database file")->capture_default_str();
+    add_db_option(sub, &opt->db, "The database file");
     sub->add_option("--format", opt->format, "csv, json or ndjson")
         ->check(CLI::IsMember({"csv", "json", "ndjson"}))
         ->capture_default_str();
     sub->add_option("--instrument", opt->instrument, "Only the instrument with this serial number");
-    sub->add_option("--since", opt->since,
-                    "Only measurements taken on or after DATE (YYYY-MM-DD[THH:MM[:SS]])");
+    add_period_options(sub, &opt->since, &opt->until);
     sub->add_flag("--scans", opt->scans, "One row per scan value (long form)");
-    sub->add_option("-o,--output", opt->output, "Write to FILE instead of standard output");
+    sub->add_option("-o,--output", opt->output,
+                    "Write to FILE instead of standard output (\"-\": standard output)");
     sub->footer(
         "CSV follows RFC 4180: a header row, then one row per measurement; fields are\n"
         "quoted when needed, lines end in CRLF, an empty field is a value the instrument's\n"
@@ -76,13 +49,8 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
     return sub;
 }
 
-int open_for_reading(const std::string& db, const std::string& since,
+int open_for_reading(const std::string& db, const std::string& instrument,
                      std::unique_ptr<Store>* store) {
-    if (!since.empty() && !valid_since(since)) {
-        std::fprintf(stderr, "vuxoint: --since: YYYY-MM-DD[THH:MM[:SS]], not \"%s\"\n",
-                     since.c_str());
-        return kExitUsage;
-    }
     struct stat st {};
     if (stat(db.c_str(), &st) != 0) {
         std::fprintf(stderr, "vuxoint: database %s: open: no such file (vuxoint sync creates it)\n",
@@ -95,6 +63,15 @@ int open_for_reading(const std::string& db, const std::string& since,
         std::fprintf(stderr, "vuxoint: database %s: open: %s\n", db.c_str(), error.c_str());
         return kExitDatabase;
     }
+    // A mistyped serial number would otherwise pass as an instrument with
+    // nothing stored.
+    int64_t id = 0;
+    std::string firmware;
+    if (!instrument.empty() &&
+        !(*store)->find_instrument(typed(instrument), &id, &firmware, &error)) {
+        std::fprintf(stderr, "vuxoint: database %s: no instrument %s%s%s\n", db.c_str(),
+                     shown(typed(instrument)).c_str(), error.empty() ? "" : ": ", error.c_str());
+    }
     return kExitOk;
 }
 
@@ -105,23 +82,24 @@ int run_export(const ExportOptions& opt) {
                      opt.format.c_str());
         return kExitUsage;
     }
+    QueryFilter filter;
+    if (!set_period(opt.since, opt.until, &filter)) {
+        return kExitUsage;
+    }
     std::unique_ptr<Store> store;
-    if (const int status = open_for_reading(opt.db, opt.since, &store); status != kExitOk) {
+    if (const int status = open_for_reading(opt.db, opt.instrument, &store); status != kExitOk) {
         return status;
     }
     std::string error;
     OutputFile output(opt.output);
     std::FILE* out = output.open();
     if (out == nullptr) {
-        std::fprintf(stderr, "vuxoint: %s: create: %s\n", opt.output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vuxoint: %s: create: %s\n", output_name(opt.output).c_str(),
+                     std::strerror(errno));
         return kExitIncomplete;
     }
-    QueryFilter filter;
     if (!opt.instrument.empty()) {
         filter.serial = typed(opt.instrument);
-    }
-    if (!opt.since.empty()) {
-        filter.since = opt.since;
     }
     filter.scans = opt.scans;
     const std::unique_ptr<RowWriter> writer = make_writer(*format, out);
@@ -138,8 +116,7 @@ int run_export(const ExportOptions& opt) {
     }
     writer->finish();
     if (!output.commit()) {
-        std::fprintf(stderr, "vuxoint: %s: write: %s\n",
-                     opt.output.empty() ? "standard output" : opt.output.c_str(),
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n", output_name(opt.output).c_str(),
                      std::strerror(errno));
         return kExitIncomplete;
     }

@@ -80,6 +80,20 @@ int main(int argc, char** argv) {
     CLI::App* clock_cmd = add_clock_command(app, &clock);
     WatchOptions watch;
     CLI::App* watch_cmd = add_watch_command(app, &watch);
+    // CLI11 would take an unknown word for a missing subcommand.
+    if (argc > 1 && argv[1][0] != '-') {
+        std::string names;
+        bool known = false;
+        for (const CLI::App* sub : app.get_subcommands({})) {
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+            known = known || sub->check_name(argv[1]);
+        }
+        if (!known) {
+            std::fprintf(stderr, "vuxoint: unknown subcommand \"%s\" (one of: %s)\n", argv[1],
+                         names.c_str());
+            return kExitUsage;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

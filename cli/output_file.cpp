@@ -59,7 +59,15 @@ std::optional<Target> resolve(const std::string& path) {
     return std::nullopt;
 }
 
+bool is_standard_output(const std::string& path) {
+    return path.empty() || path == "-";
+}
+
 } // namespace
+
+std::string output_name(const std::string& path) {
+    return is_standard_output(path) ? "standard output" : path;
+}
 
 OutputFile::~OutputFile() {
     if (file_ != nullptr && file_ != stdout) {
@@ -71,7 +79,7 @@ OutputFile::~OutputFile() {
 }
 
 std::FILE* OutputFile::open() {
-    if (path_.empty()) {
+    if (is_standard_output(path_)) {
         file_ = stdout;
         return file_;
     }

@@ -6,7 +6,7 @@
 // chain ends in is what gets replaced (or created). Anything else (a FIFO, a
 // terminal, /dev/null, /dev/stdout and its kin) is written through in place;
 // renaming a file over it would replace the node itself, and a reader waiting
-// on it would never see a byte.
+// on it would never see a byte. An empty name and "-" are standard output.
 #ifndef VUXOCLI_OUTPUT_FILE_H
 #define VUXOCLI_OUTPUT_FILE_H
 
@@ -18,7 +18,6 @@ namespace vuxocli {
 
 class OutputFile {
   public:
-    // An empty path is standard output.
     explicit OutputFile(std::string path) : path_(std::move(path)) {}
     // Removes the temporary file of an output that was not committed.
     ~OutputFile();
@@ -37,6 +36,9 @@ class OutputFile {
     std::string temp_;
     std::FILE* file_ = nullptr;
 };
+
+// path as an error message names it.
+std::string output_name(const std::string& path);
 
 // The whole text to path through an OutputFile. False with errno set.
 bool write_output(const std::string& path, const std::string& text);

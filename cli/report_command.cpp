@@ -13,6 +13,7 @@
 #include "report_data.h"
 #include "report_page.h"
 #include "report_png.h"
+#include "shared_options.h"
 #include "shown_text.h"
 #include "store.h"
 
@@ -21,11 +22,10 @@ namespace vuxocli {
 CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
     CLI::App* sub =
         app.add_subcommand("report", "Write the stored measurements as one HTML page of figures");
-    sub->add_option("--db", opt->db, "The database file")->capture_default_str();
+    add_db_option(sub, &opt->db, "The database file");
     sub->add_option("--instrument", opt->instrument, "Only the instrument with this serial number");
-    sub->add_option("--since", opt->since,
-                    "Only measurements taken on or after DATE (YYYY-MM-DD[THH:MM[:SS]])");
-    sub->add_option("-o,--output", opt->output, "The HTML file to write");
+    add_period_options(sub, &opt->since, &opt->until);
+    sub->add_option("-o,--output", opt->output, "The HTML file to write (\"-\": standard output)");
     sub->add_option("--png", opt->png_dir,
                     "Also (or only) each figure as DIR/NAME.png, drawn by rsvg-convert");
     sub->footer(
@@ -49,12 +49,15 @@ int run_report(const ReportOptions& opt) {
         std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
         return kExitUsage;
     }
+    QueryFilter filter;
+    if (!set_period(opt.since, opt.until, &filter)) {
+        return kExitUsage;
+    }
     std::unique_ptr<Store> store;
-    if (const int status = open_for_reading(opt.db, opt.since, &store); status != kExitOk) {
+    if (const int status = open_for_reading(opt.db, opt.instrument, &store); status != kExitOk) {
         return status;
     }
     std::string error;
-    QueryFilter filter;
     PageInfo info;
     info.source = opt.db;
     info.generated = iso_utc_now();
@@ -63,9 +66,12 @@ int run_report(const ReportOptions& opt) {
         info.selection = "instrument " + opt.instrument;
     }
     if (!opt.since.empty()) {
-        filter.since = opt.since;
         info.selection +=
             (info.selection.empty() ? "" : ", ") + std::string("taken since ") + opt.since;
+    }
+    if (!opt.until.empty()) {
+        info.selection +=
+            (info.selection.empty() ? "" : ", ") + std::string("taken until ") + opt.until;
     }
     ReportData data;
     if (!load_report(*store, filter, &data, &error)) {
@@ -76,7 +82,8 @@ int run_report(const ReportOptions& opt) {
     const std::string page = render_report(data, info, &figures);
     errno = 0;
     if (!opt.output.empty() && !write_output(opt.output, page)) {
-        std::fprintf(stderr, "vuxoint: %s: write: %s\n", opt.output.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "vuxoint: %s: write: %s\n", output_name(opt.output).c_str(),
+                     std::strerror(errno));
         return kExitIncomplete;
     }
     if (!opt.png_dir.empty() && !write_pngs(figures, opt.png_dir, &error)) {

@@ -1,4 +1,4 @@
-// vuxoint report [--db FILE] [--instrument SERIAL] [--since DATE] [-o FILE]
+// vuxoint report [--db FILE] [--instrument SERIAL] [--since DATE] [--until DATE] [-o FILE]
 // [--png DIR]: the stored measurements as one self-contained HTML page
 // (report_page.h), and its figures as PNG files (report_png.h).
 #ifndef VUXOCLI_REPORT_COMMAND_H
@@ -16,7 +16,8 @@ struct ReportOptions {
     std::string db = "vuxoint.db";
     std::string instrument;
     std::string since;
-    std::string output;  // the HTML page; empty: none
+    std::string until;
+    std::string output;  // the HTML page; empty: none; "-": standard output
     std::string png_dir; // the figures as PNG; empty: none
 };
 

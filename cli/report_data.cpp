@@ -53,26 +53,25 @@ class Fields {
     const std::vector<std::string>& names_;
 };
 
-bool load_instruments(Store& store, const ReportData& data, std::vector<ReportInstrument>* out,
+// Every instrument the selection names, also one that has no measurement yet
+// (or none in the period): a synced instrument is never missing from the page.
+bool load_instruments(Store& store, const QueryFilter& filter, std::vector<ReportInstrument>* out,
                       std::string* error) {
-    std::set<std::string> present;
-    for (const ReportMeasurement& m : data.measurements) {
-        present.insert(m.instrument);
-    }
     Statement st(store.handle(), "SELECT serial, generation, firmware, last_sync FROM instruments "
                                  "ORDER BY serial");
     if (!st.ok()) {
         *error = sqlite3_errmsg(store.handle());
         return false;
     }
-    const auto text = [&](int i) {
+    const auto bytes = [&](int i) {
         const auto* t = static_cast<const char*>(sqlite3_column_blob(st.get(), i));
-        return shown(std::string_view(t != nullptr ? t : "",
-                                      static_cast<std::size_t>(sqlite3_column_bytes(st.get(), i))));
+        return std::string_view(t != nullptr ? t : "",
+                                static_cast<std::size_t>(sqlite3_column_bytes(st.get(), i)));
     };
+    const auto text = [&](int i) { return shown(bytes(i)); };
     int rc = SQLITE_OK;
     while ((rc = st.step()) == SQLITE_ROW) {
-        if (present.count(text(0)) != 0) {
+        if (!filter.serial || *filter.serial == bytes(0)) {
             out->push_back({text(0), text(1), text(2), text(3)});
         }
     }
@@ -146,7 +145,7 @@ bool load_report(Store& store, const QueryFilter& filter, ReportData* out, std::
             return true;
         },
         error);
-    return values_ok && load_instruments(store, *out, &out->instruments, error);
+    return values_ok && load_instruments(store, filter, &out->instruments, error);
 }
 
 } // namespace vuxocli

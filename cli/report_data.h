@@ -45,7 +45,7 @@ struct ReportMeasurement {
 };
 
 struct ReportData {
-    std::vector<ReportInstrument> instruments;   // those with a measurement shown
+    std::vector<ReportInstrument> instruments;   // every one selected, measured or not
     std::vector<std::string> columns;            // export's fields, in its order
     std::vector<std::vector<Value>> rows;        // one per measurement, export's order
     std::vector<ReportMeasurement> measurements; // in the order of rows

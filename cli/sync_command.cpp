@@ -12,6 +12,7 @@
 #include "interrupts.h"
 #include "progress.h"
 #include "result_text.h"
+#include "shared_options.h"
 #include "shown_text.h"
 #include "store.h"
 
@@ -107,8 +108,7 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
     CLI::App* sub = app.add_subcommand(
         "sync", "Fetch every measurement the database does not hold yet and store it");
     sub->add_option("CONN", opt->conn, "The instrument (see CONN below)")->required();
-    sub->add_option("--db", opt->db, "The database file, created when missing")
-        ->capture_default_str();
+    add_db_option(sub, &opt->db, "The database file, created when missing");
     sub->add_flag("--json", opt->json, "Print the summary line as one JSON object");
     sub->add_option("--reconnect", opt->reconnects,
                     "Open a lost connection again up to N times and go on")
@@ -146,9 +146,10 @@ int run_sync(const SyncOptions& opt) {
         return kExitUsage;
     }
     // The database first: a file that cannot be written stops the run before
-    // the instrument is bothered.
+    // the instrument is bothered. A missing one is created only once the
+    // instrument has answered.
     std::string error;
-    if (!Store::open(opt.db, Store::Mode::write, &error)) {
+    if (!Store::check_writable(opt.db, &error)) {
         std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
         return kExitDatabase;
     }

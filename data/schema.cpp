@@ -8,9 +8,9 @@ namespace {
 
 // Version 1. Times are ISO 8601 text: taken_at as the instrument stores it (its
 // own clock, no time zone), the others UTC. Columns a generation does not
-// have are NULL. An instrument's last_sync is the last sync that stored a
-// measurement of it (or found new firmware): a sync that finds nothing new
-// writes nothing. The triggers keep what was downloaded: a slot refilled after
+// have are NULL. An instrument's last_sync is the end of its last completed
+// sync, also one that found nothing new (or the first record a sync stored,
+// while it runs). The triggers keep what was downloaded: a slot refilled after
 // the log was cleared is a new (slot, key) row, never a changed one.
 constexpr const char* kSchemaV1 = R"sql(
 CREATE TABLE instruments (
@@ -111,25 +111,38 @@ bool read_header(sqlite3* db, std::span<const Migration> steps, int64_t* version
 } // namespace
 
 bool check_file(sqlite3* db, std::span<const Migration> steps, std::string* error) {
+    // One read transaction: another program creating the file at this moment
+    // must not be seen half before and half after its commit.
+    if (!exec(db, "BEGIN", error)) {
+        return false;
+    }
     int64_t version = 0;
-    return read_header(db, steps, &version, error);
+    const bool ours = read_header(db, steps, &version, error);
+    std::string ignored;
+    exec(db, "COMMIT", &ignored);
+    return ours;
 }
 
 bool migrate(sqlite3* db, std::span<const Migration> steps, std::string* error) {
+    // The check and the steps in one write transaction: of several programs
+    // opening a new file at once, the first creates the schema and the others
+    // wait for it and find it there.
+    if (!exec(db, "BEGIN IMMEDIATE", error)) {
+        return false;
+    }
+    std::string ignored;
     int64_t version = 0;
     if (!read_header(db, steps, &version, error)) {
+        exec(db, "ROLLBACK", &ignored);
         return false;
     }
     const int64_t latest = steps.empty() ? 0 : steps.back().to_version;
     if (version == latest) {
+        exec(db, "COMMIT", &ignored);
         return true;
-    }
-    if (!exec(db, "BEGIN IMMEDIATE", error)) {
-        return false;
     }
     for (const Migration& step : steps) {
         if (step.to_version > version && !exec(db, step.sql, error)) {
-            std::string ignored;
             exec(db, "ROLLBACK", &ignored);
             return false;
         }
@@ -137,7 +150,6 @@ bool migrate(sqlite3* db, std::span<const Migration> steps, std::string* error) 
     const std::string stamp = "PRAGMA application_id = " + std::to_string(kVuxointAppId) +
                               "; PRAGMA user_version = " + std::to_string(latest) + ";";
     if (!exec(db, stamp.c_str(), error) || !exec(db, "COMMIT", error)) {
-        std::string ignored;
         exec(db, "ROLLBACK", &ignored);
         return false;
     }

@@ -1,8 +1,11 @@
 #include "store.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 
 #include "schema.h"
 
@@ -41,6 +44,7 @@ SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.entry_flags & 1 AS
     m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
 FROM measurements m JOIN instruments i ON i.id = m.instrument_id
 WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
+    AND (?3 IS NULL OR m.taken_at <= ?3)
 ORDER BY i.serial, m.key, m.slot, m.id
 )sql";
 
@@ -51,6 +55,7 @@ SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.number, m.taken_at
 FROM scan_values v JOIN measurements m ON m.id = v.measurement_id
     JOIN instruments i ON i.id = m.instrument_id
 WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
+    AND (?3 IS NULL OR m.taken_at <= ?3)
 ORDER BY i.serial, m.key, m.slot, m.id, v.idx
 )sql";
 
@@ -72,6 +77,23 @@ bool failed(sqlite3* db, std::string* error) {
     return false;
 }
 
+// Changing the journal mode takes the file for itself without waiting on the
+// busy handler, so a file another program is creating at this moment answers
+// SQLITE_BUSY at once: wait for it as the busy timeout would.
+bool exec_waiting(sqlite3* db, const char* sql, std::string* error) {
+    constexpr int kStepMs = 10;
+    for (int waited = 0;; waited += kStepMs) {
+        const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) {
+            return true;
+        }
+        if ((rc & 0xff) != SQLITE_BUSY || waited >= kBusyTimeoutMs) {
+            return failed(db, error);
+        }
+        sqlite3_sleep(kStepMs);
+    }
+}
+
 void rollback(sqlite3* db) {
     std::string ignored;
     exec(db, "ROLLBACK", &ignored);
@@ -83,6 +105,9 @@ void bind_filter(Statement& st, const QueryFilter& f) {
     }
     if (f.since) {
         st.bind(2, std::string_view(*f.since));
+    }
+    if (f.until) {
+        st.bind(3, std::string_view(*f.until));
     }
 }
 
@@ -100,7 +125,85 @@ Value column_value(sqlite3_stmt* st, int i) {
     }
 }
 
+std::string folder_of(const std::string& path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    return folder.empty() ? "." : folder.string();
+}
+
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+// A -wal file with something in it may hold committed records the main file
+// does not have yet.
+bool has_wal(const std::string& path) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path + "-wal", ec);
+    return !ec && size > 0;
+}
+
+// SQLite's URI form of a file name: the characters that end or escape a path
+// there are written as %XX.
+std::string file_uri(const std::string& path) {
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+            uri += hex;
+        } else {
+            uri += c;
+        }
+    }
+    return uri;
+}
+
+// A reader that may write the file and its folder opens it as a writer that
+// changes nothing: it reads what a -wal file holds and, being the last to
+// close, folds the -wal back and removes it and the -shm, as a sync would.
+// One that may not (read-only media, another user's folder) must not create
+// those files: without a -wal nothing can be waiting outside the main file,
+// which is then read as it is; with one, SQLite reads it through its -shm.
+sqlite3* open_for_reading(const std::string& path, std::string* error) {
+    const bool writable =
+        access(path.c_str(), W_OK) == 0 && access(folder_of(path).c_str(), W_OK | X_OK) == 0;
+    std::string name = path;
+    int flags = SQLITE_OPEN_READONLY;
+    if (writable) {
+        flags = SQLITE_OPEN_READWRITE;
+    } else if (!has_wal(path)) {
+        name = file_uri(path) + "?immutable=1";
+        flags |= SQLITE_OPEN_URI;
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK ||
+        (writable && !exec(db, "PRAGMA query_only = ON", error))) {
+        if (error->empty()) {
+            *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+        }
+        sqlite3_close(db);
+        return nullptr;
+    }
+    return db;
+}
+
 } // namespace
+
+bool Store::check_writable(const std::string& path, std::string* error) {
+    if (exists(path)) {
+        return open(path, Mode::write, error) != nullptr;
+    }
+    // Not created before it is needed, so that a run that stops before
+    // storing anything leaves no empty database behind.
+    const std::string folder = folder_of(path);
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        *error = exists(folder) ? "read-only: its directory cannot be written"
+                                : "no such directory: " + folder;
+        return false;
+    }
+    return true;
+}
 
 std::string iso_taken_at(const vuxod_measurement& m) {
     char text[64];
@@ -119,12 +222,16 @@ std::string iso_utc_now() {
 }
 
 std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::string* error) {
-    const int flags =
-        mode == Mode::write ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    if (mode == Mode::read) {
+        db = open_for_reading(path, error);
+    } else if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                               nullptr) != SQLITE_OK) {
         *error = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
+        db = nullptr;
+    }
+    if (db == nullptr) {
         return nullptr;
     }
     std::unique_ptr<Store> store(new Store(db));
@@ -154,7 +261,7 @@ std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::stri
     // sync fetches them once more. Set before the schema is written (so that
     // costs no sync to disk either), after the file was found to be ours.
     if (!check_file(db, migrations(), error) ||
-        !exec(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error) ||
+        !exec_waiting(db, "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL", error) ||
         !migrate(db, migrations(), error) || !store->prepare(error)) {
         return nullptr;
     }

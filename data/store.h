@@ -35,6 +35,7 @@ using Value = std::variant<std::monostate, int64_t, double, std::string>;
 struct QueryFilter {
     std::optional<std::string> serial; // one instrument only
     std::optional<std::string> since;  // taken_at at or after this ISO 8601 text
+    std::optional<std::string> until;  // taken_at at or before this ISO 8601 text
     bool scans = false;                // one row per scan value instead of per measurement
 };
 
@@ -45,8 +46,14 @@ class Store {
     enum class Mode { write, read };
 
     // Opens (write: creates when missing) and checks the file; brings an older
-    // schema up to date (write only). Null with the reason in *error.
+    // schema up to date (write only). Null with the reason in *error. Reading
+    // writes nothing and leaves no -wal or -shm file behind, so it works on
+    // read-only media and in a directory the user cannot write.
     static std::unique_ptr<Store> open(const std::string& path, Mode mode, std::string* error);
+    // What a write open would say, without creating a missing file: an
+    // existing one is opened for writing (and brought up to date), for a
+    // missing one its directory must be writable. False with the reason.
+    static bool check_writable(const std::string& path, std::string* error);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;

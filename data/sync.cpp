@@ -24,8 +24,8 @@ struct Run {
     Store* store = nullptr;
     const vuxod_sync_options* o = nullptr;
     InstrumentInfo info;
-    // The instrument's row is written with the first record stored, so that a
-    // sync that finds nothing new writes nothing at all.
+    // The instrument's row is written with the first record stored, so that an
+    // interrupted sync still names it, and again when the sync completes.
     bool noted = false;
     int64_t instrument_id = 0;
     uint32_t stored = 0;
@@ -225,9 +225,10 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const 
         return database_failure(out, run.db_step, run.db_error, run.db_error_slot);
     }
     // A new instrument, or one with new firmware, is recorded even when it
-    // brought no new measurement.
-    if (!run.noted && (!known || firmware != run.info.firmware) &&
-        !store->note_sync(run.info, &run.instrument_id, &error)) {
+    // brought no new measurement; a completed sync moves last_sync to its end,
+    // so that it says when the instrument was last found with nothing left.
+    const bool changed = !run.noted && (!known || firmware != run.info.firmware);
+    if ((changed || rc == VUXOD_OK) && !store->note_sync(run.info, &run.instrument_id, &error)) {
         return database_failure(out, VUXOD_DB_INSTRUMENT, error, -1);
     }
     out->code = rc;

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "export_command.h"
 #include "export_formats.h"
 #include "number_text.h"
+#include "shared_options.h"
 #include "shown_text.h"
 
 namespace {
@@ -36,14 +36,21 @@ TEST(Formats, NumbersReadBackExactly) {
     EXPECT_EQ(vuxocli::number_text(std::numeric_limits<double>::infinity()), "inf");
 }
 
-TEST(Formats, SinceDates) {
-    for (const char* ok : {"2026-06-01", "2026-06-01T09:05", "2026-06-01T09:05:07"}) {
-        EXPECT_TRUE(vuxocli::valid_since(ok)) << ok;
+TEST(Formats, PeriodTimes) {
+    for (const char* ok : {"2026-06-01", "2026-06-01T09:05", "2026-06-01T09:05:07", "2028-02-29",
+                           "2026-12-31T23:59:59"}) {
+        EXPECT_TRUE(vuxocli::valid_time(ok)) << ok;
     }
     for (const char* bad : {"", "2026-6-1", "01.06.2026", "2026-06-01 09:05", "2026-06-01T9:05",
-                            "2026-06-01T09:05:07Z", "2026-06-01T"}) {
-        EXPECT_FALSE(vuxocli::valid_since(bad)) << bad;
+                            "2026-06-01T09:05:07Z", "2026-06-01T", "2026-13-45", "2026-00-10",
+                            "2026-04-31", "2026-02-29", "2026-06-00", "2026-06-01T24:00",
+                            "2026-06-01T12:60", "2026-06-01T12:00:60"}) {
+        EXPECT_FALSE(vuxocli::valid_time(bad)) << bad;
     }
+    // --until includes the whole day, minute or second it names.
+    EXPECT_EQ(vuxocli::until_bound("2026-06-01"), "2026-06-01T23:59:59");
+    EXPECT_EQ(vuxocli::until_bound("2026-06-01T09:05"), "2026-06-01T09:05:59");
+    EXPECT_EQ(vuxocli::until_bound("2026-06-01T09:05:07"), "2026-06-01T09:05:07");
 }
 
 // The one escape rule: printable ASCII and UTF-8 stay, everything else becomes

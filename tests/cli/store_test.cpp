@@ -1,10 +1,12 @@
 // The store and its schema: migrations that leave a file whole or untouched,
 // files that are not ours, and stored measurements that stay as they were.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "schema.h"
 #include "sqlite_handle.h"
@@ -111,6 +113,60 @@ TEST_F(StoreTest, StoredMeasurementsAreKept) {
     ASSERT_TRUE(store->note_sync({"A2000001", VUXOD_V2, "2.11"}, &again, &error));
     EXPECT_EQ(again, id);
     EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM instruments"), 1);
+}
+
+// Syncs started together on a database that does not exist yet: every one opens
+// it, and the file ends with one schema. Each round is a new path; the processes
+// wait on a pipe so that they all start creating at the same moment.
+TEST_F(StoreTest, OpenedAtOnceWhileMissing) {
+    constexpr int kRounds = 20;
+    constexpr int kProcesses = 6;
+    std::string error;
+    auto reference = Store::open(dir + "/reference.db", Store::Mode::write, &error);
+    ASSERT_TRUE(reference) << error;
+    const int64_t objects = pragma(reference->handle(), "SELECT count(*) FROM sqlite_schema");
+    reference.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::remove((dir + "/reference.db" + suffix).c_str());
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        int go[2];
+        ASSERT_EQ(pipe(go), 0);
+        std::vector<pid_t> children;
+        for (int i = 0; i < kProcesses; ++i) {
+            const pid_t pid = fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                close(go[1]);
+                char c;
+                (void)read(go[0], &c, 1);
+                std::string why;
+                auto store = Store::open(path, Store::Mode::write, &why);
+                if (!store) {
+                    std::fprintf(stderr, "open: %s\n", why.c_str());
+                }
+                _exit(store ? 0 : 1);
+            }
+            children.push_back(pid);
+        }
+        close(go[0]);
+        close(go[1]);
+        int failures = 0;
+        for (const pid_t pid : children) {
+            int status = 0;
+            waitpid(pid, &status, 0);
+            failures += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+        }
+        EXPECT_EQ(failures, 0);
+        sqlite3* db = raw_open();
+        EXPECT_EQ(pragma(db, "SELECT count(*) FROM sqlite_schema"), objects);
+        EXPECT_EQ(pragma(db, "PRAGMA application_id"), vuxocli::kVuxointAppId);
+        sqlite3_close(db);
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            std::remove((path + suffix).c_str());
+        }
+    }
 }
 
 } // namespace
