@@ -30,9 +30,10 @@ CLI::App* add_export_command(CLI::App& app, ExportOptions* opt) {
     sub->footer(
         "CSV follows RFC 4180: a header row, then one row per measurement; fields are\n"
         "quoted when needed, lines end in CRLF, an empty field is a value the instrument's\n"
-        "generation does not have. Columns: instrument, generation, slot, key, note, number,\n"
-        "id, taken_at, kind, record_flags, unit_bits, curve_s, curve_c, pin, error, diameter,\n"
-        "tag, susceptibility, susceptibility_units, conductivity, conductivity_units,\n"
+        "generation does not have. Columns: instrument, generation, slot, key, note,\n"
+        "note_text (a V1 note's text), number, id, taken_at, kind, record_flags, unit_bits,\n"
+        "curve_s, curve_c, pin, error, diameter, tag, susceptibility, susceptibility_units,\n"
+        "conductivity, conductivity_units, "
         "first_count, value_count, downloaded_at. susceptibility is kappa on a V1\n"
         "instrument. taken_at is the instrument's own clock (ISO 8601, no zone),\n"
         "downloaded_at UTC. Floats are written in their shortest form that reads back to\n"

@@ -68,7 +68,20 @@ CREATE TRIGGER scan_values_kept_on_delete BEFORE DELETE ON scan_values
 BEGIN SELECT RAISE(ABORT, 'stored scan values are never deleted'); END;
 )sql";
 
-constexpr Migration kMigrations[] = {{1, kSchemaV1}};
+// Version 2: a V1 measurement's note, stored with its record and never changed. Its
+// text is the instrument's bytes, which need not be UTF-8.
+constexpr const char* kSchemaV2 = R"sql(
+CREATE TABLE notes (
+    measurement_id  INTEGER PRIMARY KEY REFERENCES measurements(id),
+    text            TEXT NOT NULL
+);
+CREATE TRIGGER notes_kept_on_update BEFORE UPDATE ON notes
+BEGIN SELECT RAISE(ABORT, 'stored notes are never changed'); END;
+CREATE TRIGGER notes_kept_on_delete BEFORE DELETE ON notes
+BEGIN SELECT RAISE(ABORT, 'stored notes are never deleted'); END;
+)sql";
+
+constexpr Migration kMigrations[] = {{1, kSchemaV1}, {2, kSchemaV2}};
 
 } // namespace
 

@@ -30,6 +30,8 @@ constexpr const char* kInsertValue =
     "INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark) "
     "VALUES (?1, ?2, ?3, ?4, ?5)";
 
+constexpr const char* kInsertNote = "INSERT INTO notes (measurement_id, text) VALUES (?1, ?2)";
+
 constexpr const char* kHas =
     "SELECT 1 FROM measurements WHERE instrument_id = ?1 AND slot = ?2 AND key = ?3";
 
@@ -38,7 +40,8 @@ constexpr const char* kHeld = "SELECT m.slot, m.key FROM measurements m "
                               "WHERE i.serial = ?1 ORDER BY m.slot, m.key";
 
 constexpr const char* kMeasurementRows = R"sql(
-SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.entry_flags & 1 AS note, m.number,
+SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.entry_flags & 1 AS note,
+    (SELECT text FROM notes WHERE measurement_id = m.id) AS note_text, m.number,
     m.record_id AS id, m.taken_at, m.kind, m.record_flags, m.unit_bits, m.curve_s, m.curve_c,
     m.pin, m.error, m.diameter, m.tag, m.susceptibility, m.susceptibility_units, m.conductivity,
     m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
@@ -390,6 +393,17 @@ PutResult Store::put(int64_t instrument_id, const vuxod_record& record, std::str
         return PutResult::already_held;
     }
     const int64_t measurement_id = sqlite3_last_insert_rowid(db_);
+    if (record.note != nullptr) {
+        Statement note(db_, kInsertNote);
+        note.bind(1, measurement_id);
+        note.bind(2,
+                  std::string_view(reinterpret_cast<const char*>(record.note), record.note_size));
+        if (note.step() != SQLITE_DONE) {
+            failed(db_, error);
+            rollback(db_);
+            return PutResult::failed;
+        }
+    }
     // Only a scan's values are its own; the record's value area is kept in raw.
     const int32_t values = m.kind == VUXOD_KIND_SCAN ? m.values_decoded : 0;
     for (int32_t i = 0; i < values; ++i) {
@@ -417,7 +431,16 @@ PutResult Store::put(int64_t instrument_id, const vuxod_record& record, std::str
 
 bool Store::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                   std::string* error) {
-    Statement st(db_, filter.scans ? kScanRows : kMeasurementRows);
+    std::string sql = filter.scans ? kScanRows : kMeasurementRows;
+    // A file of an older schema, read without upgrading it, has no notes yet.
+    int rc = SQLITE_OK;
+    if (query_int(db_, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
+        const std::string with = "(SELECT text FROM notes WHERE measurement_id = m.id)";
+        if (const auto at = sql.find(with); at != std::string::npos) {
+            sql.replace(at, with.size(), "NULL");
+        }
+    }
+    Statement st(db_, sql);
     if (!st.ok()) {
         return failed(db_, error);
     }
@@ -429,7 +452,6 @@ bool Store::query(const QueryFilter& filter, const HeaderFn& header, const RowFn
     }
     header(names);
     std::vector<Value> row(static_cast<std::size_t>(columns));
-    int rc = SQLITE_OK;
     while ((rc = st.step()) == SQLITE_ROW) {
         for (int i = 0; i < columns; ++i) {
             row[static_cast<std::size_t>(i)] = column_value(st.get(), i);

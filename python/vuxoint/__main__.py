@@ -19,7 +19,8 @@ from . import ConnectionError, DatabaseError, VuxointError, connect, list_instru
 from ._lib import shown
 
 EXPORT_COLUMNS = (
-    "instrument, generation, slot, key, entry_flags & 1 AS note, number, record_id AS id, "
+    "instrument, generation, slot, key, entry_flags & 1 AS note, note_text, number, "
+    "record_id AS id, "
     "taken_at, kind, susceptibility, susceptibility_units, conductivity, conductivity_units, "
     "pin, error, diameter, tag, first_count, value_count, downloaded_at"
 )
@@ -69,9 +70,13 @@ def _rows(db: str) -> List[Dict[str, Any]]:
         con.row_factory = sqlite3.Row
         # A serial number is the instrument's raw bytes: shown as the tool shows it.
         con.text_factory = shown
+        # A file of an older schema, read without upgrading it, has no notes yet.
+        notes = con.execute("SELECT count(*) FROM sqlite_schema WHERE name = 'notes'").fetchone()[0]
+        note_text = "(SELECT text FROM notes WHERE measurement_id = m.id)" if notes else "NULL"
         cur = con.execute(
-            f"SELECT {EXPORT_COLUMNS} FROM (SELECT m.*, i.serial AS instrument, i.generation "
-            "FROM measurements m JOIN instruments i ON i.id = m.instrument_id) "
+            f"SELECT {EXPORT_COLUMNS} FROM (SELECT m.*, i.serial AS instrument, i.generation, "
+            f"{note_text} AS note_text FROM measurements m "
+            "JOIN instruments i ON i.id = m.instrument_id) "
             "ORDER BY instrument, key, slot"
         )
         return [dict(r) for r in cur]

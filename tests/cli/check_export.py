@@ -13,13 +13,15 @@ import struct
 import sys
 
 MEASUREMENT_SQL = """
-SELECT i.serial, i.generation, m.slot, m.key, m.entry_flags & 1, m.number, m.record_id,
+SELECT i.serial, i.generation, m.slot, m.key, m.entry_flags & 1, n.text, m.number, m.record_id,
     m.taken_at, m.kind, m.record_flags, m.unit_bits, m.curve_s, m.curve_c, m.pin, m.error,
     m.diameter, m.tag, m.susceptibility, m.susceptibility_units, m.conductivity,
     m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
-FROM measurements m JOIN instruments i ON i.id = m.instrument_id"""
+FROM measurements m JOIN instruments i ON i.id = m.instrument_id
+    LEFT JOIN notes n ON n.measurement_id = m.id"""
 MEASUREMENT_COLUMNS = [
-    "instrument", "generation", "slot", "key", "note", "number", "id", "taken_at", "kind",
+    "instrument", "generation", "slot", "key", "note", "note_text", "number", "id", "taken_at",
+    "kind",
     "record_flags", "unit_bits", "curve_s", "curve_c", "pin", "error", "diameter", "tag",
     "susceptibility", "susceptibility_units", "conductivity", "conductivity_units",
     "first_count", "value_count", "downloaded_at"]
@@ -99,7 +101,7 @@ def main():
         failures.append("the database should hold both generations and scan values")
     check_csv(f"{out_dir}/m.csv", MEASUREMENT_COLUMNS, measurements, (0, 2, 3))
     check_csv(f"{out_dir}/s.csv", SCAN_COLUMNS, scans, (0, 2, 3, 6))
-    since = [r for r in measurements if r[1] == "V2" and r[7] >= "2026-06-01"]
+    since = [r for r in measurements if r[1] == "V2" and r[MEASUREMENT_COLUMNS.index("taken_at")] >= "2026-06-01"]
     check_csv(f"{out_dir}/since.csv", MEASUREMENT_COLUMNS, since, (0, 2, 3))
     with open(f"{out_dir}/m.json", encoding="utf-8") as f:
         check_json(json.load(f), "m.json", measurements)

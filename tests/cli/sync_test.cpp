@@ -390,4 +390,39 @@ TEST_F(SyncTest, ExportReadsBackAsTheDatabase) {
     EXPECT_EQ(check.exit_status, 0) << check.out << check.err;
 }
 
+// A V1 measurement's note comes with its record, once, and shows in the export.
+TEST_F(SyncTest, V1NotesStoredOnceAndExported) {
+    start(sim_config(Generation::v1, vuxo::sim::DataSet::basic));
+    std::map<int64_t, std::string> want;
+    for (const auto& [k, raw] : expected()) {
+        if ((sim->entry(static_cast<uint32_t>(k.first)).flags & 1) != 0) {
+            want[k.first] = "Note of measurement " + std::to_string(k.first + 1);
+        }
+    }
+    ASSERT_FALSE(want.empty());
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_EQ(sync().exit_status, 0);
+        std::map<int64_t, std::string> notes;
+        sqlite3* handle = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        sqlite3_stmt* st = nullptr;
+        sqlite3_prepare_v2(handle,
+                           "SELECT m.slot, n.text FROM notes n "
+                           "JOIN measurements m ON m.id = n.measurement_id",
+                           -1, &st, nullptr);
+        while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
+            notes[sqlite3_column_int64(st, 0)] =
+                reinterpret_cast<const char*>(sqlite3_column_text(st, 1));
+        }
+        sqlite3_finalize(st);
+        sqlite3_close(handle);
+        EXPECT_EQ(notes, want);
+    }
+    const tool::Result r =
+        tool::run({VUXOCLI_BIN, "export", "--db", db.string(), "--format", "ndjson"});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"note_text\":\"" + want.begin()->second + "\""), std::string::npos)
+        << r.out;
+}
+
 } // namespace
