@@ -150,6 +150,20 @@ class SyncOptions(Structure):
     ]
 
 
+ReconnectFn = CFUNCTYPE(c_int, c_int, POINTER(c_int), c_void_p)
+
+
+class Recovery(Structure):
+    _fields_ = [
+        ("struct_size", c_uint32),
+        ("retries", c_int32),
+        ("reconnects", c_int32),
+        ("reconnect_pause_ms", c_int32),
+        ("reconnect", ReconnectFn),
+        ("reserved", c_uint32 * 8),
+    ]
+
+
 class SyncSummary(Structure):
     _fields_ = [
         ("code", c_int32),
@@ -243,6 +257,11 @@ _declare(data, "vuxod_fetch_measurement", c_int, POINTER(Session), c_int32, POIN
 _declare(data, "vuxod_log_options_init", None, POINTER(LogOptions))
 _declare(data, "vuxod_read_log", c_int, POINTER(Session), POINTER(LogOptions), POINTER(LogReport))
 _declare(data, "vuxod_sync_options_init", None, POINTER(SyncOptions))
+_declare(data, "vuxod_recovery_init", None, POINTER(Recovery))
+_declare(
+    data, "vuxod_sync_recovering", c_int, c_int, c_char_p, POINTER(SyncOptions),
+    POINTER(Recovery), POINTER(SyncSummary)
+)
 _declare(
     data, "vuxod_sync", c_int, c_int, c_char_p, POINTER(SyncOptions), POINTER(SyncSummary)
 )

@@ -244,6 +244,29 @@ class Meter:
             self.close()
             raise
 
+    def _reopen(self, old_conn_id: int) -> int:
+        """Opens the same connection string again from inside a running call (the
+        record layer's sync after a lost link): the new connection's id, or -1."""
+        _lib.dev.vuxo_disconnect(old_conn_id)
+        self._conn_id = -1
+        # A queue and an event of its own: the old connection's last events stay
+        # with the old ones.
+        live: "queue.SimpleQueue[Tuple[str, int, int]]" = queue.SimpleQueue()
+        lost = threading.Event()
+        number = next(_numbers)
+        _connections[number] = (live, lost)
+        conn_id = ctypes.c_int(-1)
+        rc = _lib.dev.vuxo_connect(self.conn_string.encode(), ctypes.byref(conn_id), 5000,
+                                   _lib.ConnectedFn(), _lib.ConnErrorFn(), _ON_GONE, _ON_LIVE,
+                                   number)
+        if rc != 0:
+            _connections.pop(number, None)
+            return -1
+        self._live, self._lost, self._gone = live, lost, None
+        self._conn_id = conn_id.value
+        _lib.data.vuxod_session_open(ctypes.byref(self._session), self._conn_id)
+        return self._conn_id
+
     def _identify(self) -> None:
         def read() -> Tuple[int, bytes, bytes]:
             gen = _lib.dev.vuxo_get_type(self._conn_id)
@@ -369,13 +392,17 @@ class Meter:
     # ---- sync --------------------------------------------------------------------
 
     def sync(self, database: Union[str, bytes, "os.PathLike[Any]"],
-             progress: Optional[ProgressHook] = None) -> SyncResult:
+             progress: Optional[ProgressHook] = None, reconnects: int = 2,
+             retries: int = 1) -> SyncResult:
         """The incremental sync into an SQLite file, the same as ``vuxoint sync``.
 
         Fetches only what the file does not hold and stores each record as it
-        arrives; an interrupted sync keeps what it stored. Records the instrument
-        failed to deliver are counted in the result (`failed`, `first_failure`);
-        a lost connection, an unreadable entry list or an unusable database raise.
+        arrives; an interrupted sync keeps what it stored. A lost connection is
+        opened again (up to `reconnects` times) and the sync goes on where it
+        stopped; records that failed get `retries` more passes. Records still
+        failing are counted in the result (`failed`, `first_failure`, and
+        `not_fetched` for those never asked for); a connection that cannot be had
+        again, an unreadable entry list or an unusable database raise.
         """
         conn_id = self._need_open()
         # The file system's bytes for the name, whatever the locale made of them.
@@ -399,8 +426,21 @@ class Meter:
             o.progress = _lib.ProgressFn(on_progress)
             o.on_failure = _lib.FailureFn(on_failure)
             o.stop = _lib.StopFn(on_stop)
+            def on_reconnect(old, new_id, user):
+                fresh = self._reopen(old)
+                if fresh < 0:
+                    return 1
+                new_id[0] = fresh
+                return 0
+
+            r = _lib.Recovery()
+            _lib.data.vuxod_recovery_init(ctypes.byref(r))
+            r.reconnects = reconnects
+            r.retries = retries
+            r.reconnect = _lib.ReconnectFn(on_reconnect)
             s = _lib.SyncSummary()
-            rc = _lib.data.vuxod_sync(conn_id, path_bytes, ctypes.byref(o), ctypes.byref(s))
+            rc = _lib.data.vuxod_sync_recovering(conn_id, path_bytes, ctypes.byref(o),
+                                                 ctypes.byref(r), ctypes.byref(s))
             if rc == _lib.E_DATABASE:
                 raise DatabaseError(rc, f"database {_lib.shown(path_bytes)}", s.db_error.decode(errors="replace"))
             first: Optional[VuxointError] = None
@@ -426,10 +466,10 @@ class Meter:
         gen = self._stream(target)
         while True:
             try:
-                _, value = next(gen)
+                kind, value = next(gen)
             except StopIteration as done:
                 return done.value
-            if progress is not None:
+            if kind == "progress" and progress is not None:
                 progress(*value)
 
     # ---- watching ------------------------------------------------------------------

@@ -42,6 +42,21 @@ def test_sync_then_resync_fetches_nothing_new(sim, tmp_path):
     assert len(rows) == held and {r["instrument"] for r in rows} == {first.serial}
 
 
+def test_lost_link_is_opened_again_and_the_sync_finishes(sim, tmp_path):
+    # The simulator hangs up at its 50th frame, about half way through the log.
+    s = sim("--v2", "--data", "big", "--entries", "40", "--hangup-after", "50")
+    db = str(tmp_path / "survey.db")
+    with vuxoint.connect(s.conn) as meter:
+        r = meter.sync(db)
+        assert (r.new, r.failed, r.not_fetched) == (40, 0, 0)
+        assert meter.sync(db).already_held == 40  # the reopened connection stays usable
+    with sqlite3.connect(db) as con:
+        raw = dict(con.execute("SELECT slot, raw FROM measurements"))
+    assert {slot: bytes(b) for slot, b in raw.items()} == {
+        r["slot"]: bytes.fromhex(r["raw"]) for r in s.describe()["records"]
+        if r["key"] not in (0, 0xFFFFFFFF)}
+
+
 def test_tool_and_python_keep_one_instrument_of_raw_bytes(sim, tmp_path):
     if not os.environ.get("VUXOINT_TOOL"):
         pytest.skip("the vuxoint tool was not built")
