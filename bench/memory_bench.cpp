@@ -3,6 +3,7 @@
 // identified connection costs (32 connections, mallinfo2 before and after).
 #include <malloc.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,22 +20,23 @@
 namespace {
 
 constexpr int kConnections = 32;
-constexpr int kSessionLimitS = 120;
+constexpr auto kSessionLimit = std::chrono::seconds(120);
 
 void session_rss() {
     // A log of 300 entries, as the download benchmark reads.
-    bench::SimProcess sim(VUXO_SIM_EXE, {"--v2", "--data", "big", "--entries", "300"});
+    child::Simulator sim(VUXO_SIM_EXE, {"--v2", "--data", "big", "--entries", "300"},
+                         {.quiet = true});
     if (sim.port() == 0) {
         bench::row("peak RSS vuxoint-test, V2 session", "sim did not start", "-", "-", "<= 16 MB",
                    bench::Verdict::missed);
         return;
     }
     const pid_t pid =
-        bench::spawn(VUXO_TEST_EXE, {"--net", "127.0.0.1:" + std::to_string(sim.port())});
+        child::start({VUXO_TEST_EXE, "--net", "127.0.0.1:" + std::to_string(sim.port())});
     rusage usage{};
-    int status = 0;
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = pid > 0 && bench::wait_child(pid, kSessionLimitS, &usage, &status);
+    const int status = pid > 0 ? child::wait_for(pid, kSessionLimit, &usage) : -1;
+    const bool ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const double mb = static_cast<double>(usage.ru_maxrss) / 1024.0; // ru_maxrss is in KB
@@ -61,10 +63,10 @@ long rss_kb() {
 }
 
 void per_connection_heap() {
-    std::vector<std::unique_ptr<bench::SimProcess>> sims;
+    std::vector<std::unique_ptr<child::Simulator>> sims;
     for (int i = 0; i < kConnections; ++i) {
-        sims.push_back(
-            std::make_unique<bench::SimProcess>(VUXO_SIM_EXE, std::vector<std::string>{"--v2"}));
+        sims.push_back(std::make_unique<child::Simulator>(
+            VUXO_SIM_EXE, std::vector<std::string>{"--v2"}, child::Options{.quiet = true}));
     }
     std::vector<std::string> conns;
     for (const auto& s : sims) {

@@ -16,6 +16,7 @@ VUXOINT_LIBDIR to their directory when they are elsewhere). Failures raise
 
 from __future__ import annotations
 
+from importlib import metadata as _metadata
 from typing import Any
 
 from .conn import ConnTargetError
@@ -23,7 +24,15 @@ from .errors import ConnectionError, DatabaseError, InstrumentError, TimeoutErro
 from .measurement import Measurement
 from .meter import Meter, SyncResult, connect, list_instruments
 
-__version__ = "1.0.0"
+try:
+    # Written by cmake from the project's version when the package is installed.
+    from ._version import VERSION as __version__
+except ImportError:
+    # Installed with pip, the metadata carries it; run from the source tree, nothing does.
+    try:
+        __version__ = _metadata.version("vuxoint")
+    except _metadata.PackageNotFoundError:
+        __version__ = "0+unknown"
 
 __all__ = [
     "connect",

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -58,9 +58,9 @@ class InstrumentCommands : public ::testing::TestWithParam<Generation> {
         fs::remove_all(dir);
     }
     std::string conn() const { return "tcp://127.0.0.1:" + std::to_string(sim->port()); }
-    tool::Result run(std::vector<std::string> args) const {
+    child::Result run(std::vector<std::string> args) const {
         args.insert(args.begin(), VUXOCLI_BIN);
-        return tool::run(args);
+        return child::run(args);
     }
 
     fs::path dir;
@@ -84,7 +84,7 @@ int64_t rows(const fs::path& db, const char* sql) {
 
 // info reads every field from the instrument and warns about a clock a year off.
 TEST_P(InstrumentCommands, InfoShowsTheInstrumentAndWarnsOfItsClock) {
-    const tool::Result r = run({"info", conn(), "--json"});
+    const child::Result r = run({"info", conn(), "--json"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     const bool v1 = GetParam() == Generation::v1;
     for (const std::string& part :
@@ -101,7 +101,7 @@ TEST_P(InstrumentCommands, InfoShowsTheInstrumentAndWarnsOfItsClock) {
 
 // Set, read back, and bad times refused before anything is sent.
 TEST_P(InstrumentCommands, ClockSetsReadsBackAndRefusesBadTimes) {
-    tool::Result r = run({"clock", conn(), "--set", "2028-02-29T23:59:58"});
+    child::Result r = run({"clock", conn(), "--set", "2028-02-29T23:59:58"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(sim->clock(), (vuxo::sim::ClockRecord{29, 2, 2028, 23, 59, 58}));
     EXPECT_TRUE(has(r.out, "set 2028-02-29T23:59:58; reads back 2028-02-29T23:59:58")) << r.out;
@@ -138,7 +138,7 @@ TEST_P(InstrumentCommands, WatchPrintsAndStoresWhatSyncThenHolds) {
     ASSERT_TRUE(sim->wait_for_count(kFirmware, 1, 10s));
     const int64_t first = sim->store_measurement();
     const int64_t second = sim->store_measurement();
-    const tool::Result r = watch.get();
+    const child::Result r = watch.get();
     ASSERT_EQ(r.exit_status, 0) << r.err;
     const std::vector<std::string> out = lines(r.out);
     ASSERT_EQ(out.size(), 2u) << r.out;
@@ -148,7 +148,7 @@ TEST_P(InstrumentCommands, WatchPrintsAndStoresWhatSyncThenHolds) {
         EXPECT_TRUE(has(out[i], "\"slot\":" + std::to_string(slot) + ",\"key\":" + key)) << out[i];
         EXPECT_TRUE(has(out[i], "\"stored\":true")) << out[i];
     }
-    const tool::Result synced = run({"sync", conn(), "--db", db.string()});
+    const child::Result synced = run({"sync", conn(), "--db", db.string()});
     ASSERT_EQ(synced.exit_status, 0) << synced.err;
     EXPECT_TRUE(has(synced.out, ", 2 already held, 0 failed")) << synced.out;
     EXPECT_EQ(rows(db, "SELECT count(*) FROM measurements"),
@@ -156,7 +156,7 @@ TEST_P(InstrumentCommands, WatchPrintsAndStoresWhatSyncThenHolds) {
     EXPECT_EQ(rows(db, "SELECT count(*) FROM instruments"), 1);
 
     // Nothing taken in time: the count was not reached.
-    const tool::Result idle = run({"watch", conn(), "--count", "1", "--timeout", "0.5"});
+    const child::Result idle = run({"watch", conn(), "--count", "1", "--timeout", "0.5"});
     EXPECT_EQ(idle.exit_status, 1) << idle.err;
     EXPECT_TRUE(idle.out.empty()) << idle.out;
 }
@@ -171,7 +171,7 @@ TEST_P(InstrumentCommands, WatchEndsWhenTheConnectionIsLost) {
     sim->store_measurement();
     ASSERT_TRUE(sim->wait_for_count(fetch, 1, 10s));
     sim->stop();
-    const tool::Result r = watch.get();
+    const child::Result r = watch.get();
     EXPECT_EQ(r.exit_status, 3) << r.err;
     EXPECT_TRUE(has(r.err, "connection was lost") || has(r.err, "(-107)")) << r.err;
 }
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Generations, InstrumentCommands,
 TEST(InstrumentUsage, MalformedConnectionStringsAreUsageErrors) {
     for (const char* sub : {"sync", "info", "clock", "watch"}) {
         for (const char* conn : {"NET:127.0.0.1:1,abc", "SER:"}) {
-            const tool::Result r = tool::run({VUXOCLI_BIN, sub, conn});
+            const child::Result r = child::run({VUXOCLI_BIN, sub, conn});
             EXPECT_EQ(r.exit_status, 2) << sub << " " << conn << ": " << r.err;
             EXPECT_TRUE(has(r.err, "not a connection string")) << r.err;
         }
@@ -201,7 +201,7 @@ TEST(InstrumentList, UsbInstrumentsFromSysfs) {
     const fs::path root = name;
     fs::create_directories(root / "class/tty");
     setenv("VUXO_SYSFS_ROOT", root.c_str(), 1);
-    tool::Result r = tool::run({VUXOCLI_BIN, "list"});
+    child::Result r = child::run({VUXOCLI_BIN, "list"});
     EXPECT_EQ(r.exit_status, 3);
     EXPECT_TRUE(has(r.err, "no instrument found on USB")) << r.err;
 
@@ -217,7 +217,7 @@ TEST(InstrumentList, UsbInstrumentsFromSysfs) {
     };
     usb_tty("ttyUSB3", "1-1", "1781", "0c44");
     usb_tty("ttyUSB0", "1-2", "0403", "6001");
-    r = tool::run({VUXOCLI_BIN, "list", "--json"});
+    r = child::run({VUXOCLI_BIN, "list", "--json"});
     unsetenv("VUXO_SYSFS_ROOT");
     fs::remove_all(root);
     EXPECT_EQ(r.exit_status, 0) << r.err;

@@ -18,8 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "child.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -59,20 +59,20 @@ class OutputTarget : public ::testing::Test {
         vuxo::sim::Config cfg;
         sim = std::make_unique<vuxo::sim::Simulator>(cfg);
         ASSERT_TRUE(sim->start());
-        const tool::Result r = tool::run(
+        const child::Result r = child::run(
             {VUXOCLI_BIN, "sync", "tcp://127.0.0.1:" + std::to_string(sim->port()), "--db", db});
         ASSERT_EQ(r.exit_status, 0) << r.err;
         sim->stop();
-        plain = tool::run({VUXOCLI_BIN, "export", "--db", db}).out;
+        plain = child::run({VUXOCLI_BIN, "export", "--db", db}).out;
         ASSERT_FALSE(plain.empty());
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    tool::Result export_to(const fs::path& out) {
-        return tool::run({VUXOCLI_BIN, "export", "--db", db, "-o", out.string()});
+    child::Result export_to(const fs::path& out) {
+        return child::run({VUXOCLI_BIN, "export", "--db", db, "-o", out.string()});
     }
     // The export while `read_fd` is drained, as a reader of a FIFO or a terminal would.
-    std::string export_read_by(const fs::path& out, int read_fd, tool::Result* r) {
+    std::string export_read_by(const fs::path& out, int read_fd, child::Result* r) {
         std::atomic<bool> done{false};
         std::thread run([&] {
             *r = export_to(out);
@@ -105,7 +105,7 @@ TEST_F(OutputTarget, LinksKeepBeingLinks) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fs::create_symlink(c.target, c.link);
-        const tool::Result r = export_to(c.link);
+        const child::Result r = export_to(c.link);
         ASSERT_EQ(r.exit_status, 0) << r.err;
         EXPECT_TRUE(fs::is_symlink(c.link));
         EXPECT_EQ(fs::read_symlink(c.link), c.target);
@@ -119,8 +119,8 @@ TEST_F(OutputTarget, LinksKeepBeingLinks) {
 
     // The report writes through the same rule.
     fs::create_symlink("sub/report.html", dir / "report.html");
-    const tool::Result r =
-        tool::run({VUXOCLI_BIN, "report", "--db", db, "-o", (dir / "report.html").string()});
+    const child::Result r =
+        child::run({VUXOCLI_BIN, "report", "--db", db, "-o", (dir / "report.html").string()});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_TRUE(fs::is_symlink(dir / "report.html"));
     EXPECT_NE(read_file(dir / "sub" / "report.html").find("</html>"), std::string::npos);
@@ -131,7 +131,7 @@ TEST_F(OutputTarget, FifoIsWrittenThrough) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    tool::Result r;
+    child::Result r;
     EXPECT_EQ(export_read_by(fifo, fd, &r), plain);
     close(fd);
     EXPECT_EQ(r.exit_status, 0) << r.err;
@@ -153,7 +153,7 @@ TEST_F(OutputTarget, TerminalIsWrittenThrough) {
     cfmakeraw(&t);
     tcsetattr(keep, TCSANOW, &t);
     fcntl(master, F_SETFL, O_NONBLOCK);
-    tool::Result r;
+    child::Result r;
     EXPECT_EQ(export_read_by(slave, master, &r), plain);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_TRUE(fs::is_character_file(slave));
@@ -165,7 +165,7 @@ TEST_F(OutputTarget, TerminalIsWrittenThrough) {
 TEST_F(OutputTarget, LinkToAnOpenDescriptorIsWrittenThrough) {
     const fs::path out = dir / "stdout";
     fs::create_symlink("/proc/self/fd/1", out);
-    const tool::Result r = export_to(out);
+    const child::Result r = export_to(out);
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out, plain);
     EXPECT_TRUE(fs::is_symlink(out));

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -54,13 +54,13 @@ TEST(RawSerial, EveryOutputShowsTheBytesEscaped) {
     const std::string conn = "tcp://127.0.0.1:" + std::to_string(sim.port());
     const std::string bin = VUXOCLI_BIN;
 
-    tool::Result r = tool::run({bin, "sync", conn, "--db", db, "--json"});
+    child::Result r = child::run({bin, "sync", conn, "--db", db, "--json"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find(R"("instrument":"A\\xE9\\x80\\\\0456")"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(R"("database":")" + (dir / "survey-\\\\xE9.db").string() + "\""),
               std::string::npos)
         << r.out;
-    r = tool::run({bin, "sync", conn, "--db", db});
+    r = child::run({bin, "sync", conn, "--db", db});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out.rfind(kShown + ": 0 new, 5 already held", 0), 0u) << r.out;
     EXPECT_EQ(stored_serials(db), std::vector<std::string>{kSerial});
@@ -80,7 +80,7 @@ TEST(RawSerial, EveryOutputShowsTheBytesEscaped) {
         SCOPED_TRACE(c.args[1]);
         std::vector<std::string> argv = {bin, "export", "--db", db};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        r = tool::run(argv);
+        r = child::run(argv);
         ASSERT_EQ(r.exit_status, 0) << r.err;
         std::size_t n = 0;
         for (std::size_t at = r.out.find(c.expect); at != std::string::npos;
@@ -91,7 +91,7 @@ TEST(RawSerial, EveryOutputShowsTheBytesEscaped) {
     }
 
     const fs::path page = dir / "report.html";
-    r = tool::run({bin, "report", "--db", db, "--instrument", kShown, "-o", page.string()});
+    r = child::run({bin, "report", "--db", db, "--instrument", kShown, "-o", page.string()});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     const std::string html = read_file(page);
     EXPECT_NE(html.find(R"(A\xE9\x80\\0456)"), std::string::npos);

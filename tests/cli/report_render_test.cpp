@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
+#include "child.h"
 #include "report_svg.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -130,18 +130,18 @@ class ReportTest : public ::testing::Test {
         const std::vector<std::string> argv = {VUXOCLI_BIN, "sync",
                                                "tcp://127.0.0.1:" + std::to_string(sim->port()),
                                                "--db", db.string()};
-        tool::Result r = tool::run(argv);
+        child::Result r = child::run(argv);
         // The sync is only the means here: on a machine busy enough for its first
         // command to time out (status 3), it gets a second chance.
         if (r.exit_status == 3) {
-            r = tool::run(argv);
+            r = child::run(argv);
         }
         ASSERT_EQ(r.exit_status, 0) << r.err;
     }
-    tool::Result report(std::vector<std::string> extra) {
+    child::Result report(std::vector<std::string> extra) {
         std::vector<std::string> argv = {VUXOCLI_BIN, "report", "--db", db.string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        return tool::run(argv);
+        return child::run(argv);
     }
 
     fs::path dir;
@@ -165,7 +165,7 @@ class ReportRender : public ReportTest, public ::testing::WithParamInterface<Sur
 TEST_P(ReportRender, EveryScanDrawnAndThePageRenders) {
     sync(GetParam().gen, GetParam().set, GetParam().entries);
     const fs::path page = dir / "report.html";
-    const tool::Result r = report({"-o", page.string()});
+    const child::Result r = report({"-o", page.string()});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     const std::string html = read_file(page);
 
@@ -203,9 +203,9 @@ TEST_P(ReportRender, EveryScanDrawnAndThePageRenders) {
         " --enable-logging=stderr --v=0 --window-size=1280,2400 --user-data-dir=" +
         (dir / "profile").string() + " --screenshot=" + shot.string() + " file://" + page.string() +
         " >" + (dir / "chromium.out").string() + " 2>" + log.string();
-    tool::Options slow;
+    child::Options slow;
     slow.limit = std::chrono::seconds(90);
-    const tool::Result c = tool::run({"/bin/sh", "-c", cmd}, slow);
+    const child::Result c = child::run({"/bin/sh", "-c", cmd}, slow);
     ASSERT_EQ(c.exit_status, 0) << read_file(log);
     // The page's own messages (a blocked load, a parse error) come as CONSOLE lines.
     std::stringstream lines(read_file(log));
@@ -233,7 +233,7 @@ TEST_F(ReportTest, FiguresAsPng) {
     }
     sync(Generation::v2, DataSet::edge, -1);
     const fs::path pngs = dir / "png";
-    const tool::Result r = report({"-o", (dir / "r.html").string(), "--png", pngs.string()});
+    const child::Result r = report({"-o", (dir / "r.html").string(), "--png", pngs.string()});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     const std::string html = read_file(dir / "r.html");
     const std::size_t expected =
@@ -273,8 +273,8 @@ TEST_F(ReportTest, ErrorsAndEmptySelections) {
     const std::string html = read_file(out);
     EXPECT_NE(html.find("0 single measurements, 0 scans"), std::string::npos);
     EXPECT_FALSE(fs::exists(out + ".part"));
-    const tool::Result missing =
-        tool::run({VUXOCLI_BIN, "report", "--db", (dir / "no.db").string(), "-o", out});
+    const child::Result missing =
+        child::run({VUXOCLI_BIN, "report", "--db", (dir / "no.db").string(), "-o", out});
     EXPECT_EQ(missing.exit_status, 4);
     EXPECT_NE(missing.err.find("no.db"), std::string::npos) << missing.err;
 }

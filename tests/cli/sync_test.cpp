@@ -17,8 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "child.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -100,10 +100,10 @@ class SyncTest : public ::testing::Test {
     }
     std::string conn() const { return "tcp://127.0.0.1:" + std::to_string(sim->port()); }
 
-    tool::Result sync(std::vector<std::string> extra = {}, const tool::Options& opt = {}) {
+    child::Result sync(std::vector<std::string> extra = {}, const child::Options& opt = {}) {
         std::vector<std::string> argv = {VUXOCLI_BIN, "sync", conn(), "--db", db.string()};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        return tool::run(argv, opt);
+        return child::run(argv, opt);
     }
 
     // What a complete sync must hold: every entry with a key worth fetching.
@@ -149,7 +149,7 @@ class FullSync : public SyncTest, public ::testing::WithParamInterface<Generatio
 TEST_P(FullSync, ThenOnlyWhatIsNew) {
     start(sim_config(GetParam(), vuxo::sim::DataSet::big, 40));
     const std::size_t n = expected().size();
-    tool::Result r = sync();
+    child::Result r = sync();
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find(": " + std::to_string(n) + " new, 0 already held, 0 failed"),
               std::string::npos)
@@ -185,7 +185,7 @@ TEST_P(FullSync, LostLinkReconnectsAndFinishes) {
     hangup.hangup_after = GetParam() == Generation::v1 ? 20 : 50;
     sim->set_faults(hangup);
 
-    tool::Result r = sync({"--reconnect", "0"});
+    child::Result r = sync({"--reconnect", "0"});
     EXPECT_EQ(r.exit_status, 1) << r.err;
     const Held partial = read_db(db);
     expect_subset_identical(partial);
@@ -228,16 +228,16 @@ TEST_F(SyncTest, InterruptedThenCompleted) {
         slow.latency_ms = 10;
         sim->set_faults(slow);
         const uint64_t reads = sim->count(kV2ReadFile);
-        const pid_t pid = tool::start({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
+        const pid_t pid = child::start({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
         ASSERT_TRUE(sim->wait_for_count(kV2ReadFile, reads + 30, std::chrono::seconds(30)));
-        EXPECT_EQ(tool::finish(pid, signo), status);
+        EXPECT_EQ(child::finish(pid, signo), status);
         const Held partial = read_db(db);
         expect_subset_identical(partial);
         EXPECT_GT(partial.raw.size(), 0u);
         EXPECT_LT(partial.raw.size(), expected().size());
 
         sim->set_faults({});
-        const tool::Result r = sync();
+        const child::Result r = sync();
         ASSERT_EQ(r.exit_status, 0) << r.err;
         EXPECT_NE(r.out.find(std::to_string(partial.raw.size()) + " already held"),
                   std::string::npos)
@@ -255,7 +255,7 @@ TEST_F(SyncTest, ChaosReportsFailuresAndKeepsTheRest) {
     chaos.chaos = true;
     chaos.chaos_seed = 3;
     chaos.chaos_rate = 0.2;
-    tool::Result r;
+    child::Result r;
     std::thread run([&] { r = sync({"--retries", "0"}); });
     const bool listed = sim->wait_for_count(kV2ReadFile, 1, std::chrono::seconds(20));
     sim->set_faults(chaos);
@@ -315,9 +315,9 @@ TEST_F(SyncTest, UnusableDatabaseIsLeftAlone) {
         fs::remove(db);
         c.prepare();
         const std::string before = read_file(db);
-        tool::Options opt;
+        child::Options opt;
         opt.as_nobody = c.as_nobody;
-        const tool::Result r = sync({}, opt);
+        const child::Result r = sync({}, opt);
         EXPECT_EQ(r.exit_status, 4) << r.err;
         EXPECT_NE(r.err.find("database " + db.string()), std::string::npos) << r.err;
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
@@ -354,7 +354,7 @@ TEST_F(SyncTest, ExitStatuses) {
         {{bin, "export", "--db", (dir / "none.db").string()}, 4, "no such file"},
     };
     for (const Case& c : cases) {
-        const tool::Result r = tool::run(c.argv);
+        const child::Result r = child::run(c.argv);
         EXPECT_EQ(r.exit_status, c.status) << c.argv.back() << ": " << r.err;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
     }
@@ -366,7 +366,7 @@ TEST_F(SyncTest, ExportReadsBackAsTheDatabase) {
     std::string v2_serial;
     for (Generation gen : {Generation::v1, Generation::v2}) {
         start(sim_config(gen, vuxo::sim::DataSet::edge));
-        const tool::Result r = sync();
+        const child::Result r = sync();
         ASSERT_EQ(r.exit_status, 0) << r.err;
         v2_serial = sim->serial();
         sim->stop();
@@ -382,11 +382,11 @@ TEST_F(SyncTest, ExportReadsBackAsTheDatabase) {
         std::vector<std::string> argv = {VUXOCLI_BIN, "export", "--db",
                                          db.string(), "-o",     (dir / file).string()};
         argv.insert(argv.end(), args.begin(), args.end());
-        const tool::Result r = tool::run(argv);
+        const child::Result r = child::run(argv);
         ASSERT_EQ(r.exit_status, 0) << file << ": " << r.err;
     }
-    const tool::Result check =
-        tool::run({"/usr/bin/env", "python3", VUXOCLI_CHECK_SCRIPT, db.string(), dir.string()});
+    const child::Result check =
+        child::run({"/usr/bin/env", "python3", VUXOCLI_CHECK_SCRIPT, db.string(), dir.string()});
     EXPECT_EQ(check.exit_status, 0) << check.out << check.err;
 }
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "child.h"
 #include "simulator.h"
-#include "tool_run.h"
 
 namespace {
 
@@ -65,15 +65,15 @@ class ToolInputTest : public ::testing::Test {
     std::string conn() const { return "tcp://127.0.0.1:" + std::to_string(sim->port()); }
     void synced(int64_t entries = -1) {
         start(entries);
-        const tool::Result r = tool::run({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
+        const child::Result r = child::run({VUXOCLI_BIN, "sync", conn(), "--db", db.string()});
         ASSERT_EQ(r.exit_status, 0) << r.err;
         sim->stop();
     }
-    tool::Result tool(std::vector<std::string> args, const tool::Options& opt = {}) {
+    child::Result tool(std::vector<std::string> args, const child::Options& opt = {}) {
         args.insert(args.begin(), VUXOCLI_BIN);
-        return tool::run(args, opt);
+        return child::run(args, opt);
     }
-    tool::Result export_rows(const tool::Options& opt = {}) {
+    child::Result export_rows(const child::Options& opt = {}) {
         return tool({"export", "--db", db.string(), "--format", "ndjson"}, opt);
     }
     // The first column of the first row, read as the file is (no -wal or -shm made).
@@ -118,9 +118,9 @@ TEST_F(ToolInputTest, BadCommandLinesCreateNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.front() + " " + c.args.back());
-        tool::Options opt;
+        child::Options opt;
         opt.dir = dir.string();
-        const tool::Result r = tool(c.args, opt);
+        const child::Result r = tool(c.args, opt);
         EXPECT_EQ(r.exit_status, 2) << r.err;
         EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
         EXPECT_TRUE(listing(dir).empty());
@@ -131,7 +131,7 @@ TEST_F(ToolInputTest, BadCommandLinesCreateNothing) {
     // created, and one that was there (even empty) stays.
     sim->stop();
     const std::string closed = conn();
-    tool::Result r = tool({"sync", closed, "--db", dbs});
+    child::Result r = tool({"sync", closed, "--db", dbs});
     EXPECT_EQ(r.exit_status, 3) << r.err;
     EXPECT_TRUE(listing(dir).empty());
     std::ofstream(db).close();
@@ -146,9 +146,9 @@ TEST_F(ToolInputTest, BadCommandLinesCreateNothing) {
 TEST_F(ToolInputTest, OutputsAndSelections) {
     synced();
     const std::string dbs = db.string();
-    tool::Options opt;
+    child::Options opt;
     opt.dir = dir.string();
-    tool::Result r = tool({"export", "--db", dbs, "-o", "-"}, opt);
+    child::Result r = tool({"export", "--db", dbs, "-o", "-"}, opt);
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out.rfind("instrument,generation,", 0), 0u) << r.out;
     r = tool({"report", "--db", dbs, "-o", "-"}, opt);
@@ -230,10 +230,10 @@ TEST_F(ToolInputTest, ReadsWhereItCannotWrite) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         c.prepare();
-        tool::Options opt;
+        child::Options opt;
         opt.as_nobody = c.as_nobody;
         opt.dir = dir.string();
-        tool::Result r = export_rows(opt);
+        child::Result r = export_rows(opt);
         EXPECT_EQ(r.exit_status, 0) << r.err;
         EXPECT_EQ(lines(r.out), c.rows);
         r = tool({"report", "--db", db.string(), "-o", "-"}, opt);
@@ -247,17 +247,17 @@ TEST_F(ToolInputTest, ReadsWhereItCannotWrite) {
 // The same from read-only media: a read-only bind mount in a mount namespace of
 // the tool's own (root only; skipped where that is not permitted).
 TEST_F(ToolInputTest, ReadsFromReadOnlyMount) {
-    if (geteuid() != 0 || tool::run({"/usr/bin/unshare", "-m", "/bin/true"}).exit_status != 0) {
+    if (geteuid() != 0 || child::run({"/usr/bin/unshare", "-m", "/bin/true"}).exit_status != 0) {
         GTEST_SKIP() << "no mount namespace here (needs root and unshare -m)";
     }
     synced();
     const std::size_t n = stored();
     ASSERT_GT(n, 0u);
-    const tool::Result r =
-        tool::run({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
-                   "mount --bind -o ro \"$1\" \"$1\" && exec \"$2\" export --db \"$1/vuxoint.db\" "
-                   "--format ndjson",
-                   "sh", dir.string(), VUXOCLI_BIN});
+    const child::Result r =
+        child::run({"/usr/bin/unshare", "-m", "/bin/sh", "-c",
+                    "mount --bind -o ro \"$1\" \"$1\" && exec \"$2\" export --db \"$1/vuxoint.db\" "
+                    "--format ndjson",
+                    "sh", dir.string(), VUXOCLI_BIN});
     EXPECT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(lines(r.out), n);
     EXPECT_EQ(listing(dir), std::set<std::string>{"vuxoint.db"});
@@ -274,7 +274,7 @@ TEST_F(ToolInputTest, LastSyncMovesOnEverySync) {
               SQLITE_OK);
     sqlite3_close(h);
     start();
-    const tool::Result r = tool({"sync", conn(), "--db", db.string()});
+    const child::Result r = tool({"sync", conn(), "--db", db.string()});
     ASSERT_NE(r.out.find(" 0 new"), std::string::npos) << r.out << r.err;
     EXPECT_GT(scalar("SELECT last_sync FROM instruments"), "2000-01-01T00:00:00Z");
 }

@@ -13,7 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "child_process.h"
+#include "child.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ child::Result run_console(const std::vector<std::string>& args,
                           const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {VUXOTEST_CONSOLE_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    return child::run(argv, env, kRunLimit);
+    return child::run(argv, {.env = env, .limit = kRunLimit});
 }
 
 struct Run_case {

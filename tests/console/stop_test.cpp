@@ -9,7 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "child_process.h"
+#include "child.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim_session.h"
 #include "simulator.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
@@ -26,13 +27,8 @@ constexpr uint16_t kReadFile = 8211;
 class DataSim : public ::testing::Test {
   protected:
     void TearDown() override {
-        if (conn >= 0) {
-            vuxo_disconnect(conn);
-        }
+        live.reset();
         vuxo_library_shut();
-        if (sim) {
-            sim->stop();
-        }
     }
 
     void open(DataSpec data, Faults faults = {}) {
@@ -40,16 +36,16 @@ class DataSim : public ::testing::Test {
         vuxo::sim::Config cfg;
         cfg.data = data;
         cfg.faults = faults;
-        sim = std::make_unique<vuxo::sim::Simulator>(cfg);
-        ASSERT_TRUE(sim->start());
         ASSERT_EQ(vuxo_library_init(), 0);
-        char cs[VUXO_CONN_STRING_SIZE] = {};
-        ASSERT_EQ(vuxo_make_net_conn_string(cs, "127.0.0.1", sim->port()), 0);
-        ASSERT_EQ(vuxo_connect(cs, &conn, 5000, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+        live = std::make_unique<simsession::SimSession>(cfg);
+        sim = &live->sim();
+        ASSERT_EQ(live->open(5000), "");
+        conn = live->id();
         ASSERT_EQ(vuxod_session_open(&session, conn), VUXOD_OK);
     }
 
-    std::unique_ptr<vuxo::sim::Simulator> sim;
+    std::unique_ptr<simsession::SimSession> live;
+    vuxo::sim::Simulator* sim = nullptr;
     DataSpec data_set;
     int conn = -1;
     vuxod_session session{};
@@ -450,7 +446,7 @@ TEST_F(DataSim, SilentInstrumentIsGivenUp) {
     data.entries = 40;
     open(data);
     SilentRun run;
-    run.sim = sim.get();
+    run.sim = sim;
     vuxod_log_options o;
     vuxod_log_options_init(&o);
     o.flags = VUXOD_LOG_KEEP_GOING;

@@ -21,6 +21,7 @@
 
 #include "mxx_comm.h"
 #include "sim_session.h"
+#include "vuxoint.h"
 
 namespace {
 
@@ -166,7 +167,7 @@ class Churn : public ::testing::Test {
         std::string error;
         ASSERT_TRUE(sim.start(&error)) << error;
         const std::string cs = cfg.link == vuxo::sim::LinkKind::tcp
-                                   ? reliability::net_conn_string(sim.port())
+                                   ? simsession::net_conn_string(sim.port())
                                    : serial_string(sim.pty_path());
         const std::size_t fds = open_fds();
         const std::size_t tasks = threads();
@@ -201,14 +202,14 @@ class Churn : public ::testing::Test {
 };
 
 TEST_F(Churn, TcpConnectDisconnectWithHangUps) {
-    auto cfg = reliability::sim_config(Generation::v2, 10);
-    run(cfg, reliability::env_number("VUXO_CHURN_CYCLES", 1000), true);
+    auto cfg = simsession::big_log(Generation::v2, 10);
+    run(cfg, simsession::env_number("VUXO_CHURN_CYCLES", 1000), true);
 }
 
 TEST_F(Churn, PtyConnectDisconnect) {
-    auto cfg = reliability::sim_config(Generation::v2, 10);
+    auto cfg = simsession::big_log(Generation::v2, 10);
     cfg.link = vuxo::sim::LinkKind::pty;
-    run(cfg, reliability::env_number("VUXO_CHURN_CYCLES", 1000) / 5, false);
+    run(cfg, simsession::env_number("VUXO_CHURN_CYCLES", 1000) / 5, false);
 }
 
 } // namespace

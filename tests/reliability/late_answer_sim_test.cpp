@@ -11,6 +11,7 @@
 #include "m17_comm.h"
 #include "mxx_comm.h"
 #include "sim_session.h"
+#include "vuxoint.h"
 
 namespace {
 
@@ -24,22 +25,10 @@ constexpr int kFlashChunk = 64;
 class SimConnection {
   public:
     SimConnection(Generation gen, uint32_t entries)
-        : sim_(reliability::sim_config(gen, entries)), gen_(gen) {}
-    ~SimConnection() {
-        if (id_ >= 0) {
-            vuxo_disconnect(id_);
-        }
-        sim_.stop();
-    }
-    void connect() {
-        std::string error;
-        ASSERT_TRUE(sim_.start(&error)) << error;
-        const std::string cs = reliability::net_conn_string(sim_.port());
-        ASSERT_EQ(
-            vuxo_connect(cs.c_str(), &id_, 10000, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    }
+        : session_(simsession::big_log(gen, entries)), gen_(gen) {}
+    void connect() { ASSERT_EQ(session_.open(), ""); }
     vuxo::sim::Simulator& sim() { return sim_; }
-    int id() const { return id_; }
+    int id() const { return session_.id(); }
 
     // One piece of data that differs from read to read: a V1 flash block
     // (1,000 ms time-out) or a V2 file chunk (800 ms). wrong counts a success
@@ -48,7 +37,7 @@ class SimConnection {
         if (gen_ == Generation::v1) {
             const auto at = static_cast<uint16_t>(kFlashChunk * i);
             Bytes got(kFlashChunk, 0xEE);
-            const int r = M17_read_ext_flash(id_, at, got.data(), 1);
+            const int r = M17_read_ext_flash(session_.id(), at, got.data(), 1);
             const Bytes flash = sim_.flash();
             *wrong = r == 0 && !std::equal(got.begin(), got.end(), flash.begin() + at);
             return r;
@@ -64,7 +53,7 @@ class SimConnection {
         std::snprintf(name, sizeof name, "meas/meas%.4u.dat", slot);
         Bytes dest(kChunk, 0xEE);
         int count = -7;
-        const int r = vuxov2_read_file(id_, name, dest.data(), offset, kChunk, &count, 1);
+        const int r = vuxov2_read_file(session_.id(), name, dest.data(), offset, kChunk, &count, 1);
         if (r == 0) {
             const Bytes file = sim_.record_bytes(slot);
             const int expected = std::min(kChunk, kFileSize - offset);
@@ -78,9 +67,9 @@ class SimConnection {
     }
 
   private:
-    vuxo::sim::Simulator sim_;
+    simsession::SimSession session_;
+    vuxo::sim::Simulator& sim_ = session_.sim();
     Generation gen_;
-    int id_ = -1;
 };
 
 class LateAnswers : public ::testing::Test {

@@ -14,6 +14,7 @@
 #include "link.h"
 #include "mxx_comm.h"
 #include "sim_session.h"
+#include "vuxoint.h"
 
 namespace {
 
@@ -59,15 +60,15 @@ void on_disconnected(int, MXX_link*, void*, int) {
 
 TEST(LookupStall, ACloseWaitsForAReaderStalledBetweenLookupAndRead) {
     ASSERT_NE(vuxo_library_init(), -1);
-    vuxo::sim::Simulator sim(reliability::sim_config(Generation::v2, 3));
+    vuxo::sim::Simulator sim(simsession::big_log(Generation::v2, 3));
     std::string error;
     ASSERT_TRUE(sim.start(&error)) << error;
-    const std::string cs = reliability::net_conn_string(sim.port());
+    const std::string cs = simsession::net_conn_string(sim.port());
     Stall stall;
     g_stall = &stall;
     vuxo::g_after_lookup = stall_between_lookup_and_read;
 
-    const long cycles = reliability::env_number("VUXO_STALL_CYCLES", 1000);
+    const long cycles = simsession::env_number("VUXO_STALL_CYCLES", 1000);
     int wrong_reads = 0;
     for (long i = 0; i < cycles && !HasFailure(); ++i) {
         {

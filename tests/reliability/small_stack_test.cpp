@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "sim_session.h"
+#include "vuxoint.h"
 
 namespace {
 
@@ -99,10 +100,10 @@ TEST(SmallStack, AWholeSessionRunsOnA64KilobyteThread) {
     }
     ASSERT_NE(vuxo_library_init(), -1);
     for (const Generation gen : {Generation::v1, Generation::v2}) {
-        vuxo::sim::Simulator sim(reliability::sim_config(gen, 3));
+        vuxo::sim::Simulator sim(simsession::big_log(gen, 3));
         std::string error;
         ASSERT_TRUE(sim.start(&error)) << error;
-        Session session{&sim, gen, reliability::net_conn_string(sim.port()), {}};
+        Session session{&sim, gen, simsession::net_conn_string(sim.port()), {}};
         void* region = mmap(nullptr, kGuard + kStack, PROT_NONE,
                             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         ASSERT_NE(region, MAP_FAILED);

@@ -24,6 +24,7 @@
 #include "m21_comm.h"
 #include "mxx_comm.h"
 #include "sim_session.h"
+#include "vuxoint.h"
 
 namespace {
 
@@ -46,26 +47,15 @@ struct Figures {
 class Soak {
   public:
     Soak(Generation gen, uint32_t entries, uint64_t seed)
-        : gen_(gen), sim_(reliability::sim_config(gen, entries)), rng_(seed) {}
-
-    ~Soak() {
-        if (id_ >= 0) {
-            vuxo_disconnect(id_);
-        }
-        sim_.stop();
-    }
+        : gen_(gen), session_(simsession::big_log(gen, entries)), rng_(seed) {}
 
     void connect() {
-        std::string error;
-        ASSERT_TRUE(sim_.start(&error)) << error;
-        const std::string cs = reliability::net_conn_string(sim_.port());
-        ASSERT_EQ(
-            vuxo_connect(cs.c_str(), &id_, 10000, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-        ASSERT_EQ(vuxo_get_type(id_), gen_ == Generation::v1 ? 0 : 1);
+        ASSERT_EQ(session_.open(), "");
+        ASSERT_EQ(vuxo_get_type(session_.id()), gen_ == Generation::v1 ? 0 : 1);
         // A connection made by the public API makes one attempt per command;
         // the second generation's own three attempts exercise the repeats.
         if (gen_ == Generation::v2) {
-            MXX_set_cmd_num_try(id_, kV2Attempts);
+            MXX_set_cmd_num_try(session_.id(), kV2Attempts);
         }
     }
 
@@ -161,9 +151,10 @@ class Soak {
 
     int get_params(unsigned char* out) {
         if (gen_ == Generation::v1) {
-            return call("get_params", 2000, [&] { return vuxov1_get_params(id_, out, 1); });
+            return call("get_params", 2000,
+                        [&] { return vuxov1_get_params(session_.id(), out, 1); });
         }
-        return call("get_params", 800, [&] { return vuxov2_get_params(id_, out, 1); });
+        return call("get_params", 800, [&] { return vuxov2_get_params(session_.id(), out, 1); });
     }
 
     void params() {
@@ -177,11 +168,13 @@ class Soak {
         list->assign(gen_ == Generation::v1 ? 640 : 160, 0xEE);
         int r;
         if (gen_ == Generation::v1) {
-            r = call("entry list", 5000,
-                     [&] { return vuxov1_get_meas_log_entry_list(id_, first, list->data(), 1); });
+            r = call("entry list", 5000, [&] {
+                return vuxov1_get_meas_log_entry_list(session_.id(), first, list->data(), 1);
+            });
         } else {
-            r = call("entry list", 800,
-                     [&] { return vuxov2_get_meas_log_entry_list(id_, first, list->data(), 1); });
+            r = call("entry list", 800, [&] {
+                return vuxov2_get_meas_log_entry_list(session_.id(), first, list->data(), 1);
+            });
         }
         if (r == 0) {
             EXPECT_EQ(*list, sim_.entry_page(first)) << "page " << first;
@@ -201,7 +194,7 @@ class Soak {
         Bytes dest(static_cast<std::size_t>(length), 0xEE);
         int count = -7;
         const int r = call("read_file", 800, [&] {
-            return vuxov2_read_file(id_, name, dest.data(), offset, length, &count, 1);
+            return vuxov2_read_file(session_.id(), name, dest.data(), offset, length, &count, 1);
         });
         if (r != 0) {
             return false;
@@ -225,8 +218,8 @@ class Soak {
             return retry([&] {
                 record->assign(828, 0xEE);
                 return call("log entry", 5000, [&] {
-                           return vuxov1_get_meas_log_entry(id_, static_cast<int32_t>(slot), 0,
-                                                            record->data(), 1);
+                           return vuxov1_get_meas_log_entry(
+                               session_.id(), static_cast<int32_t>(slot), 0, record->data(), 1);
                        }) == 0;
             });
         }
@@ -253,8 +246,8 @@ class Soak {
         if (gen_ == Generation::v1) {
             Bytes record(828, 0xEE);
             const int r = call("log entry", 5000, [&] {
-                return vuxov1_get_meas_log_entry(id_, static_cast<int32_t>(slot), 0, record.data(),
-                                                 1);
+                return vuxov1_get_meas_log_entry(session_.id(), static_cast<int32_t>(slot), 0,
+                                                 record.data(), 1);
             });
             if (r == 0) {
                 EXPECT_EQ(record, sim_.record_bytes(slot)) << "slot " << slot;
@@ -273,13 +266,15 @@ class Soak {
         if (rng_() % 2 == 0) {
             const auto value = static_cast<int32_t>(rng_());
             call("set_state", timeout, [&] {
-                return v1 ? vuxov1_set_state(id_, value, 1) : vuxov2_set_state(id_, value, 1);
+                return v1 ? vuxov1_set_state(session_.id(), value, 1)
+                          : vuxov2_set_state(session_.id(), value, 1);
             });
             return;
         }
         unsigned char out[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         const int r = call("get_state", timeout, [&] {
-            return v1 ? vuxov1_get_state(id_, out, 1) : vuxov2_get_state(id_, out, 1);
+            return v1 ? vuxov1_get_state(session_.id(), out, 1)
+                      : vuxov2_get_state(session_.id(), out, 1);
         });
         if (r == 0) {
             EXPECT_EQ(vuxo::load_le<int32_t>(out), sim_.state());
@@ -289,15 +284,15 @@ class Soak {
     void serial() {
         char out[9];
         std::memset(out, 0x55, sizeof out);
-        if (call("get_serial", 100, [&] { return vuxo_get_serial(id_, out); }) == 0) {
+        if (call("get_serial", 100, [&] { return vuxo_get_serial(session_.id(), out); }) == 0) {
             EXPECT_EQ(std::string(out), sim_.serial());
         }
     }
 
     Generation gen_;
-    vuxo::sim::Simulator sim_;
+    simsession::SimSession session_;
+    vuxo::sim::Simulator& sim_ = session_.sim();
     std::mt19937_64 rng_;
-    int id_ = -1;
     Figures figures_;
     int owed_wait_ms_ = 0;
 };
@@ -312,7 +307,7 @@ struct Phase {
 };
 
 std::vector<Phase> phases(Generation gen) {
-    const long scale = reliability::env_number("VUXO_SOAK_SCALE", 1);
+    const long scale = simsession::env_number("VUXO_SOAK_SCALE", 1);
     // A dropped V1 answer costs its whole time-out (2 to 5 s, one attempt),
     // so the first generation runs fewer faulted transactions per phase.
     const long n = (gen == Generation::v1 ? 120 : 400) * scale;
@@ -364,8 +359,8 @@ class FaultSoak : public ::testing::TestWithParam<SoakCase> {
 
 TEST_P(FaultSoak, SuccessesCarryTheInstrumentsDataWhateverTheFaults) {
     const SoakCase c = GetParam();
-    const auto seed = static_cast<uint64_t>(reliability::env_number("VUXO_SOAK_SEED", 20261207));
-    const long scale = reliability::env_number("VUXO_SOAK_SCALE", 1);
+    const auto seed = static_cast<uint64_t>(simsession::env_number("VUXO_SOAK_SEED", 20261207));
+    const long scale = simsession::env_number("VUXO_SOAK_SCALE", 1);
     Soak soak(c.gen, c.entries * static_cast<uint32_t>(scale), seed);
     ASSERT_NO_FATAL_FAILURE(soak.connect());
     uint64_t phase_seed = seed;
