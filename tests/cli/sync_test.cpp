@@ -418,8 +418,8 @@ TEST_F(SyncTest, V1NotesStoredOnceAndExported) {
         sqlite3_close(handle);
         EXPECT_EQ(notes, want);
     }
-    const tool::Result r =
-        tool::run({VUXOCLI_BIN, "export", "--db", db.string(), "--format", "ndjson"});
+    const child::Result r =
+        child::run({VUXOCLI_BIN, "export", "--db", db.string(), "--format", "ndjson"});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_NE(r.out.find("\"note_text\":\"" + want.begin()->second + "\""), std::string::npos)
         << r.out;
