@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <grp.h>
+#include <stdlib.h>
 
 #include <array>
 #include <cerrno>
@@ -18,7 +19,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Everything the child needs is built before fork: the test runs threads.
-pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd, int err_fd) {
+// in_fd -1 leaves standard input as it is.
+pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int in_fd, int out_fd,
+            int err_fd) {
     std::vector<char*> args;
     for (const std::string& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -28,6 +31,9 @@ pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd
     const pid_t pid = fork();
     if (pid != 0) {
         return pid;
+    }
+    if (in_fd >= 0) {
+        dup2(in_fd, STDIN_FILENO);
     }
     dup2(out_fd, STDOUT_FILENO);
     dup2(err_fd, STDERR_FILENO);
@@ -59,6 +65,22 @@ bool read_some(int fd, std::string& into) {
     return n < 0 && errno == EINTR;
 }
 
+// A pseudo-terminal with `typed` waiting in its input: the master side in
+// *master, the terminal side returned (-1 on failure).
+int open_terminal(const std::string& typed, int* master) {
+    *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) {
+        return -1;
+    }
+    const int term = open(ptsname(*master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (term >= 0 &&
+        write(*master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) {
+        close(term);
+        return -1;
+    }
+    return term;
+}
+
 } // namespace
 
 Result run(const std::vector<std::string>& argv, const Options& opt) {
@@ -67,7 +89,19 @@ Result run(const std::vector<std::string>& argv, const Options& opt) {
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
         return {};
     }
-    const pid_t pid = spawn(argv, opt, out_pipe[1], err_pipe[1]);
+    int in_fd = -1;
+    if (opt.terminal) {
+        // The terminal stands in for the error pipe: once the program ends,
+        // reading its master side fails (EIO) as a pipe would read its end.
+        close(err_pipe[0]);
+        close(err_pipe[1]);
+        in_fd = open_terminal(opt.typed, &err_pipe[0]);
+        err_pipe[1] = in_fd;
+        if (in_fd < 0) {
+            return {};
+        }
+    }
+    const pid_t pid = spawn(argv, opt, in_fd, out_pipe[1], err_pipe[1]);
     close(out_pipe[1]);
     close(err_pipe[1]);
     Result r;
@@ -101,7 +135,7 @@ Result run(const std::vector<std::string>& argv, const Options& opt) {
 
 pid_t start(const std::vector<std::string>& argv, const Options& opt) {
     const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    const pid_t pid = spawn(argv, opt, null_fd, null_fd);
+    const pid_t pid = spawn(argv, opt, -1, null_fd, null_fd);
     close(null_fd);
     return pid;
 }

@@ -20,6 +20,10 @@ struct Result {
 struct Options {
     std::string dir;        // working directory ("" keeps the test's)
     bool as_nobody = false; // drop root to uid/gid 65534 first (no effect unless root)
+    // Standard input and standard error on a pseudo-terminal instead, with `typed`
+    // typed into it; Result.err is then what the terminal showed (echo included).
+    bool terminal = false;
+    std::string typed;
     std::chrono::seconds limit{60};
 };
 
