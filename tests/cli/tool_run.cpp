@@ -98,6 +98,11 @@ Result run(const std::vector<std::string>& argv, const Options& opt) {
         in_fd = open_terminal(opt.typed, &err_pipe[0]);
         err_pipe[1] = in_fd;
         if (in_fd < 0) {
+            close(out_pipe[0]);
+            close(out_pipe[1]);
+            if (err_pipe[0] >= 0) {
+                close(err_pipe[0]);
+            }
             return {};
         }
     }
