@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "clear_after.h"
 #include "connect.h"
 #include "exit_status.h"
 #include "interrupts.h"
@@ -82,24 +83,59 @@ const char* database_step(int db_step) {
     }
 }
 
-void print_summary(const SyncOptions& opt, const Instrument& inst, const vuxod_sync_summary& sum) {
-    const uint32_t held = sum.already_held;
-    if (opt.json) {
-        nlohmann::ordered_json j;
-        j["instrument"] = shown(inst.serial);
-        j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
-        j["entries"] = sum.entry_count;
-        j["new"] = sum.stored;
-        j["already_held"] = held;
-        j["failed"] = sum.failed;
-        j["not_fetched"] = sum.not_fetched;
-        j["database"] = shown(opt.db);
-        std::printf("%s\n", j.dump().c_str());
-    } else {
-        std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
-                    shown(inst.serial).c_str(), sum.stored, held, sum.failed, sum.not_fetched);
-    }
+void print_text(const Instrument& inst, const vuxod_sync_summary& sum) {
+    std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
+                shown(inst.serial).c_str(), sum.stored, sum.already_held, sum.failed,
+                sum.not_fetched);
     std::fflush(stdout);
+}
+
+// clear is null when --clear-after was not given: the object stays as it was.
+void print_json(const SyncOptions& opt, const Instrument& inst, const vuxod_sync_summary& sum,
+                const ClearOutcome* clear) {
+    nlohmann::ordered_json j;
+    j["instrument"] = shown(inst.serial);
+    j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
+    j["entries"] = sum.entry_count;
+    j["new"] = sum.stored;
+    j["already_held"] = sum.already_held;
+    j["failed"] = sum.failed;
+    j["not_fetched"] = sum.not_fetched;
+    j["database"] = shown(opt.db);
+    if (clear != nullptr) {
+        j["cleared"] = clear->cleared;
+        j["clear_reason"] = clear->reason;
+        if (clear->entries_after) {
+            j["entries_after_clear"] = *clear->entries_after;
+        }
+    }
+    std::printf("%s\n", j.dump().c_str());
+    std::fflush(stdout);
+}
+
+// --clear-after once the sync is over: the outcome said on standard output
+// (cleared) or standard error (why not).
+ClearOutcome clear_if_complete(const SyncOptions& opt, const Instrument& inst,
+                               const std::string& who, bool complete, bool stopped) {
+    ClearOutcome clear;
+    if (complete) {
+        clear = clear_after_sync(inst, opt.db, opt.yes);
+    } else {
+        clear.reason =
+            stopped ? "the sync was interrupted" : "the sync did not store every measurement";
+    }
+    if (!clear.cleared) {
+        std::fprintf(stderr, "vuxoint: %s: the log was not cleared: %s\n", who.c_str(),
+                     clear.reason.c_str());
+    } else if (!opt.json) {
+        const std::string now =
+            clear.entries_after
+                ? "the instrument now lists " + std::to_string(*clear.entries_after) + " entries"
+                : "the entry count could not be read back";
+        std::printf("%s: cleared; %s\n", shown(inst.serial).c_str(), now.c_str());
+        std::fflush(stdout);
+    }
+    return clear;
 }
 
 } // namespace
@@ -118,6 +154,10 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
                     "Further passes over the records that failed, at the end")
         ->check(CLI::Range(0, 100))
         ->capture_default_str();
+    CLI::Option* clear = sub->add_flag(
+        "--clear-after", opt->clear_after,
+        "Then clear the instrument's log, if the database holds every measurement on it");
+    sub->add_flag("--yes", opt->yes, "Clear without asking")->needs(clear);
     sub->footer(
         "Reads the instrument's entry count and entry list, then fetches only the (slot, key)\n"
         "pairs the database does not hold and stores each in its own transaction as it\n"
@@ -133,6 +173,15 @@ CLI::App* add_sync_command(CLI::App& app, SyncOptions* opt) {
         "object with instrument, generation, entries, new, already_held, failed, not_fetched,\n"
         "database). Standard error gets a progress line when it is a terminal, and\n"
         "a line for each failure naming the connection, the step and the result.\n"
+        "\n"
+        "--clear-after clears the instrument's log only after a sync that stored or found\n"
+        "held every measurement, and only once the entry list, read again, shows nothing\n"
+        "the database lacks (a measurement taken meanwhile is never lost). It asks first\n"
+        "(\"Clear N measurements from SERIAL? [y/N]\") when standard input and standard\n"
+        "error are a terminal; elsewhere it needs --yes. Afterwards it prints \"SERIAL:\n"
+        "cleared; the instrument now lists N entries\"; a log left alone is said on\n"
+        "standard error with the reason, and the status is then 1 after a good sync.\n"
+        "--json adds cleared, clear_reason and entries_after_clear.\n"
         "\n" +
         std::string(conn_forms_help()));
     return sub;
@@ -188,7 +237,9 @@ int run_sync(const SyncOptions& opt) {
     vuxod_sync_summary sum{};
     const int rc = vuxod_sync_recovering(inst.conn_id, opt.db.c_str(), &o, &recovery, &sum);
     progress.clear();
-    close_instrument(inst);
+    // From here on Ctrl-C ends the program at once: the clear either was not
+    // sent yet, or is the instrument's to finish.
+    const bool stopped = interrupted() != 0;
     release_interrupts();
 
     if (rc == VUXOD_E_DATABASE) {
@@ -200,6 +251,7 @@ int run_sync(const SyncOptions& opt) {
     } else if (sum.step == VUXOD_STEP_IDENTIFY) {
         std::fprintf(stderr, "vuxoint: %s: identify the instrument: %s\n", who.c_str(),
                      result_text(rc).c_str());
+        close_instrument(inst);
         return kExitNoInstrument;
     } else if (rc != VUXOD_OK && sum.step != VUXOD_STEP_RECORD && sum.step != VUXOD_STEP_CALLBACK) {
         const std::string where = sum.step == VUXOD_STEP_ENTRY_LIST
@@ -213,7 +265,7 @@ int run_sync(const SyncOptions& opt) {
         std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
                      record_name(sum.slot, sum.key).c_str(), result_text(rc).c_str());
     }
-    if (interrupted() != 0) {
+    if (stopped) {
         std::fprintf(stderr,
                      "vuxoint: %s: interrupted; what was stored is kept, the next sync "
                      "fetches the rest\n",
@@ -224,14 +276,30 @@ int run_sync(const SyncOptions& opt) {
                      sum.failed + sum.not_fetched == 1 ? "" : "s",
                      sum.failed + sum.not_fetched == 1 ? "it" : "them");
     }
-    print_summary(opt, inst, sum);
+    int status = kExitOk;
     if (rc == VUXOD_E_DATABASE) {
-        return kExitDatabase;
+        status = kExitDatabase;
+    } else if (stopped) {
+        status = kExitInterrupted;
+    } else if (rc != VUXOD_OK) {
+        status = kExitIncomplete;
     }
-    if (interrupted() != 0) {
-        return kExitInterrupted;
+    if (!opt.json) {
+        print_text(inst, sum);
     }
-    return rc == VUXOD_OK ? kExitOk : kExitIncomplete;
+    ClearOutcome clear;
+    if (opt.clear_after) {
+        const bool complete = status == kExitOk && sum.failed == 0 && sum.not_fetched == 0;
+        clear = clear_if_complete(opt, inst, who, complete, stopped);
+        if (!clear.cleared && status == kExitOk) {
+            status = clear.database ? kExitDatabase : kExitIncomplete;
+        }
+    }
+    close_instrument(inst);
+    if (opt.json) {
+        print_json(opt, inst, sum, opt.clear_after ? &clear : nullptr);
+    }
+    return status;
 }
 
 } // namespace vuxocli

@@ -26,6 +26,10 @@ struct Faults {
     // command -> N: every answer to that command carries exactly N payload bytes, its own
     // cut short or padded with zeros (answers of the wrong size, status 0).
     std::map<uint16_t, uint32_t> answer_size;
+    // command -> K: when the K-th request of that command arrives, a new measurement is
+    // stored (and reported) before the request is answered, as when the user presses the
+    // trigger just then.
+    std::map<uint16_t, uint32_t> store_at;
     // From the K-th file read (8211) on, every read answers count 0; 0 disables.
     uint32_t empty_chunk_from = 0;
     // The next N answers are not sent.

@@ -239,6 +239,7 @@ void Simulator::Impl::on_frame(const unsigned char* f, std::size_t n) {
     ++conn_frames;
     std::optional<Outgoing> out;
     bool measure = false;
+    bool stored = false;
     bool hangup = false;
     uint32_t latency = 0;
     {
@@ -254,6 +255,15 @@ void Simulator::Impl::on_frame(const unsigned char* f, std::size_t n) {
         if (faults.chaos && rng.unit() < faults.chaos_rate) {
             chaos = static_cast<ChaosKind>(1 + rng.next() % 6);
         }
+        // Stored before the answer is built, so the answer already counts it.
+        if (auto it = faults.store_at.find(frame_id(f));
+            it != faults.store_at.end() && since == it->second) {
+            const int64_t slot = device.log().store_new();
+            if (slot >= 0) {
+                outbox.push_back(stored_report(slot));
+                stored = true;
+            }
+        }
         const Reply r = reply_for(f, n, since, chaos);
         armed = armed || r.log_read;
         measure = r.measure;
@@ -265,6 +275,9 @@ void Simulator::Impl::on_frame(const unsigned char* f, std::size_t n) {
     if (hangup) {
         hang_up();
         return;
+    }
+    if (stored) {
+        flush_outbox();
     }
     if (out && (!sleep_ms(latency) || !transmit(*out))) {
         hang_up();

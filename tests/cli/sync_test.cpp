@@ -30,6 +30,8 @@ using Bytes = std::vector<unsigned char>;
 constexpr uint16_t kV1FetchRecord = 8205;
 constexpr uint16_t kV2ReadFile = 8211;
 constexpr uint16_t kV2Params = 8201;
+constexpr uint16_t kParamBlock = 8201; // the entry count, in both generations
+constexpr uint16_t kClearLog = 8206;
 
 vuxo::sim::Config sim_config(Generation gen, vuxo::sim::DataSet set, int64_t entries = -1) {
     vuxo::sim::Config cfg;
@@ -206,6 +208,85 @@ TEST_P(FullSync, LostLinkReconnectsAndFinishes) {
         << r.out;
     EXPECT_NE(r.err.find("connecting again"), std::string::npos) << r.err;
     expect_complete();
+}
+
+// --clear-after clears only what the database holds in full: after a complete
+// sync, never after a failed record, a measurement taken after the sync read
+// its list, or without --yes where there is no terminal to ask on. A log left
+// alone is said with the reason and is exactly as it was.
+TEST_P(FullSync, ClearAfterOnlyWhenAllIsHeld) {
+    struct Case {
+        const char* name;
+        vuxo::sim::Faults faults;
+        std::vector<std::string> args;
+        int status;
+        const char* out;
+        const char* err;
+        const char* typed = nullptr; // on a terminal, answered with this
+    };
+    vuxo::sim::Faults failing;
+    failing.fail_from[GetParam() == Generation::v1 ? kV1FetchRecord : kV2ReadFile] = 3;
+    vuxo::sim::Faults measuring;
+    // The sync reads the parameter block once; the second read is the clear's own.
+    measuring.store_at[kParamBlock] = 2;
+    const std::vector<Case> cases = {
+        {"complete", {}, {"--yes"}, 0, "cleared; the instrument now lists 0 entries\n", ""},
+        {"complete, JSON",
+         {},
+         {"--yes", "--json"},
+         0,
+         "\"cleared\":true,\"clear_reason\":\"\",\"entries_after_clear\":0}",
+         ""},
+        {"a failed record",
+         failing,
+         {"--yes", "--retries", "0", "--json"},
+         1,
+         "\"cleared\":false,\"clear_reason\":\"the sync did not store every measurement\"",
+         "the log was not cleared: the sync did not store every measurement"},
+        {"measured meanwhile",
+         measuring,
+         {"--yes"},
+         1,
+         " 0 not fetched\n",
+         "the log was not cleared: 1 measurement on the instrument not in the database"},
+        {"no terminal, no --yes", {}, {}, 1, " 0 not fetched\n", "--yes clears without asking"},
+        {"asked, yes", {}, {}, 0, "now lists 0 entries\n", "Clear 5 measurements from ", "y\n"},
+        {"asked, no",
+         {},
+         {},
+         1,
+         " 0 not fetched\n",
+         "the log was not cleared: not confirmed",
+         "n\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(db);
+        start(sim_config(GetParam(), vuxo::sim::DataSet::basic));
+        sim->set_faults(c.faults);
+        const std::map<Key, Bytes> before = expected();
+        std::vector<std::string> args = {"--clear-after"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        child::Options opt;
+        opt.terminal = c.typed != nullptr;
+        if (c.typed != nullptr) {
+            opt.input = c.typed;
+        }
+        const child::Result r = sync(args, opt);
+        EXPECT_EQ(r.exit_status, c.status) << r.err;
+        EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+        const Held h = read_db(db);
+        if (c.status == 0) {
+            EXPECT_EQ(sim->entry_count(), 0u);
+            EXPECT_EQ(h.raw, before);
+            EXPECT_EQ(h.rows, static_cast<int>(before.size()));
+        } else {
+            expect_subset_identical(h);
+            EXPECT_EQ(sim->count(kClearLog), 0u);
+            EXPECT_GE(expected().size(), before.size());
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Generations, FullSync, ::testing::Values(Generation::v1, Generation::v2),

@@ -49,7 +49,8 @@ int input_fd(const Options& opt) {
 
 // Forks and execs; -1 for a stream keeps the test's own. Everything the child
 // needs is built before fork: the test runs threads.
-pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd, int err_fd) {
+pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd, int err_fd,
+            int term_fd = -1) {
     std::vector<char*> args = c_strings(argv);
     std::vector<std::string> env_all;
     for (char** e = environ; *e != nullptr; ++e) {
@@ -58,8 +59,8 @@ pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd
     env_all.insert(env_all.end(), opt.env.begin(), opt.env.end());
     std::vector<char*> envp = c_strings(env_all);
     const bool drop = opt.as_nobody && geteuid() == 0;
-    const int in_fd = input_fd(opt);
-    if (opt.input && in_fd < 0) {
+    const int in_fd = term_fd >= 0 ? dup(term_fd) : input_fd(opt);
+    if ((opt.input || term_fd >= 0) && in_fd < 0) {
         return -1;
     }
     const pid_t pid = fork();
@@ -78,6 +79,22 @@ pid_t spawn(const std::vector<std::string>& argv, const Options& opt, int out_fd
     }
     execve(args[0], args.data(), envp.data());
     _exit(127);
+}
+
+// A pseudo-terminal with `typed` waiting in its input: the master side in
+// *master, the terminal side returned (-1 on failure).
+int open_terminal(const std::string& typed, int* master) {
+    *master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) {
+        return -1;
+    }
+    const int term = open(ptsname(*master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (term >= 0 &&
+        write(*master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) {
+        close(term);
+        return -1;
+    }
+    return term;
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -122,12 +139,27 @@ Result run(const std::vector<std::string>& argv, const Options& opt) {
     if (pipe2(out_pipe, O_CLOEXEC) != 0) {
         return {};
     }
-    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-        close(out_pipe[0]);
-        close(out_pipe[1]);
+    int term = -1;
+    if (opt.terminal) {
+        // The terminal stands in for the error pipe: once the program ends, reading
+        // its master side fails (EIO) as a pipe would read its end.
+        term = open_terminal(opt.input.value_or(""), &err_pipe[0]);
+        err_pipe[1] = term >= 0 ? dup(term) : -1;
+    } else if (pipe2(err_pipe, O_CLOEXEC) != 0) {
+        err_pipe[0] = err_pipe[1] = -1;
+    }
+    if (err_pipe[0] < 0 || err_pipe[1] < 0) {
+        for (const int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1], term}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
         return {};
     }
-    const pid_t pid = spawn(argv, opt, out_pipe[1], err_pipe[1]);
+    const pid_t pid = spawn(argv, opt, out_pipe[1], err_pipe[1], term);
+    if (term >= 0) {
+        close(term);
+    }
     close(out_pipe[1]);
     close(err_pipe[1]);
     Result r;

@@ -20,8 +20,11 @@ struct Options {
     std::string dir;                  // working directory ("" keeps the test's)
     bool as_nobody = false;           // drop root to uid/gid 65534 first (no effect unless root)
     std::optional<std::string> input; // standard input; unset, the test's own
-    bool quiet = false;               // Process, Simulator: standard error to /dev/null
-    std::chrono::seconds limit{60};   // run(): killed past it
+    // run(): standard input and standard error on a pseudo-terminal instead, `input`
+    // typed into it; Result.err is then what the terminal showed (echo included).
+    bool terminal = false;
+    bool quiet = false;             // Process, Simulator: standard error to /dev/null
+    std::chrono::seconds limit{60}; // run(): killed past it
 };
 
 struct Result {
