@@ -201,9 +201,14 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const 
         if (!run.db_error.empty() || run.db_step != VUXOD_DB_NONE || stop_asked(run)) {
             break;
         }
-        if (connection_lost(rc) && reconnects < r.reconnects && r.reconnect != nullptr) {
-            ++reconnects;
-            if (reconnect(r, o->user, run.info.serial, &session)) {
+        if (connection_lost(rc) && r.reconnect != nullptr) {
+            // Each try counts, whether or not the instrument answers it.
+            bool back = false;
+            while (!back && reconnects < r.reconnects && !stop_asked(run)) {
+                ++reconnects;
+                back = reconnect(r, o->user, run.info.serial, &session);
+            }
+            if (back) {
                 continue;
             }
             break;
