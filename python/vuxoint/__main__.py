@@ -12,6 +12,7 @@ import json
 import os
 import sqlite3
 import sys
+import time
 from typing import Any, Dict, List, Optional, Sequence
 from urllib.parse import quote
 
@@ -42,9 +43,56 @@ def _info(args: argparse.Namespace) -> int:
     return 0
 
 
+class _ProgressLine:
+    """The tool's progress line on stderr while a sync runs, when stderr is a
+    terminal: records done of total, rewritten in place a few times a second."""
+
+    INTERVAL = 0.1
+
+    def __init__(self) -> None:
+        self.enabled = sys.stderr.isatty()
+        self.shown = False
+        self.last = 0.0
+        self.start = time.monotonic()
+
+    def __call__(self, phase: str, done: int, total: int) -> None:
+        if phase == "entries":
+            self.show(f"entry list {done}/{total} pages", done == total)
+            return
+        now = time.monotonic()
+        if done == 0:
+            self.start = now
+        text = f"{done}/{total} records"
+        if done > 0 and now > self.start:
+            rate = done / (now - self.start)
+            left = round(max(total - done, 0) / rate)
+            text += f"  {rate:.1f}/s  {left // 60}:{left % 60:02d} left"
+        self.show(text, done == total)
+
+    def show(self, text: str, force: bool) -> None:
+        now = time.monotonic()
+        if not self.enabled or (not force and now - self.last < self.INTERVAL):
+            return
+        self.last = now
+        # Carriage return and erase to the end of the line: one line, rewritten.
+        sys.stderr.write(f"\r{text}\033[K")
+        sys.stderr.flush()
+        self.shown = True
+
+    def clear(self) -> None:
+        if self.shown:
+            sys.stderr.write("\r\033[K")
+            sys.stderr.flush()
+            self.shown = False
+
+
 def _sync(args: argparse.Namespace) -> int:
-    with connect(args.conn) as meter:
-        r = meter.sync(args.db)
+    line = _ProgressLine()
+    try:
+        with connect(args.conn) as meter:
+            r = meter.sync(args.db, progress=line)
+    finally:
+        line.clear()
     if args.json:
         print(json.dumps({"instrument": r.serial, "generation": r.generation,
                           "entries": r.entries, "new": r.new,
@@ -104,6 +152,16 @@ def _export(args: argparse.Namespace) -> int:
     return 0
 
 
+def _complaint(args: argparse.Namespace, e: VuxointError) -> str:
+    """The error's line, naming the connection once: an error of connecting
+    names it already, one of a later step does not."""
+    conn = getattr(args, "conn", "")
+    said = str(e)
+    if not conn or said.startswith((f"{conn}: ", f'CONN "{conn}"')):
+        return f"vuxoint: {said}"
+    return f"vuxoint: {conn}: {said}"
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     p = argparse.ArgumentParser(prog="python -m vuxoint", description=__doc__,
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -132,10 +190,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(f"vuxoint: {e}", file=sys.stderr)
         return 4
     except ConnectionError as e:
-        print(f"vuxoint: {getattr(args, 'conn', '')}: {e}", file=sys.stderr)
+        print(_complaint(args, e), file=sys.stderr)
         return 3
     except VuxointError as e:
-        print(f"vuxoint: {getattr(args, 'conn', '')}: {e}", file=sys.stderr)
+        print(_complaint(args, e), file=sys.stderr)
         return 2 if e.code == -1 else 1
 
 

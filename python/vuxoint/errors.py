@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import builtins
+import os
 
 from . import _lib
 
@@ -15,11 +16,17 @@ class VuxointError(Exception):
     record layer); `text` says it in words; `step` what was being done.
     """
 
-    def __init__(self, code: int, step: str = "", text: str = "") -> None:
+    def __init__(self, code: int, step: str = "", text: str = "", number: str = "") -> None:
         self.code = code
         self.step = step
         self.text = text or _lib.result_text(code)
-        super().__init__(f"{step}: {self.text} ({code})" if step else f"{self.text} ({code})")
+        said = f"{self.text} ({number or code})"
+        super().__init__(f"{step}: {said}" if step else said)
+
+    def __str__(self) -> str:
+        # The message as built above, also for the OSError subclasses, which
+        # would otherwise show "[Errno N] ..." once errno is set.
+        return str(self.args[0]) if self.args else ""
 
 
 class TimeoutError(VuxointError, builtins.TimeoutError):
@@ -31,7 +38,20 @@ class InstrumentError(VuxointError):
 
 
 class ConnectionError(VuxointError, builtins.ConnectionError):
-    """No connection, or the connection was lost."""
+    """No connection, or the connection was lost.
+
+    When the operating system refused the connection itself (nothing listens
+    on the port, no such device, a serial port in use), `errno` and `strerror`
+    say why, as for any OSError, and `code` is the negated errno.
+    """
+
+    @classmethod
+    def from_os(cls, os_error: int, step: str) -> "ConnectionError":
+        """The error for a connection the operating system failed with os_error."""
+        e = cls(-os_error, step, os.strerror(os_error), f"errno {os_error}")
+        e.errno = os_error
+        e.strerror = e.text
+        return e
 
 
 class DatabaseError(VuxointError):

@@ -38,27 +38,50 @@ _state_lock = threading.Lock()
 _started = False
 _open_meters: "weakref.WeakSet[Meter]" = weakref.WeakSet()
 
+
+class _Link:
+    """One connection's share of the transport thread's reports: its live
+    events, whether it was lost, and the OS error that failed it, if any."""
+
+    __slots__ = ("live", "lost", "os_error")
+
+    def __init__(self, live: "Optional[queue.SimpleQueue[Tuple[str, int, int]]]" = None,
+                 lost: Optional[threading.Event] = None) -> None:
+        self.live: "queue.SimpleQueue[Tuple[str, int, int]]" = (
+            queue.SimpleQueue() if live is None else live)
+        self.lost = threading.Event() if lost is None else lost
+        self.os_error = 0
+
+
 # What the transport's thread reports about a connection goes to that
-# connection's (live queue, lost event), found by the number vuxo_connect hands
-# back as user data. A number is never used twice, so a late callback of a
-# connection given up on finds nothing. The entry goes when the disconnected
-# callback, the connection's last, has run; connecting and closing every few
-# seconds for months leaves nothing behind.
-_connections: Dict[int, Tuple["queue.SimpleQueue[Tuple[str, int, int]]", threading.Event]] = {}
+# connection's _Link, found by the number vuxo_connect hands back as user data.
+# A number is never used twice, so a late callback of a connection given up on
+# finds nothing. The entry goes when the disconnected callback, the
+# connection's last, has run; connecting and closing every few seconds
+# for months leaves nothing behind.
+_connections: Dict[int, _Link] = {}
 _numbers = itertools.count(1)
 
 
 def _on_live(conn_id, link, code, value, first, second, user) -> None:  # transport's thread
     state = _connections.get(user or 0)
     if state is not None:
-        state[0].put(("live", code, value))
+        state.live.put(("live", code, value))
+
+
+def _on_conn_error(conn_id, link, user, os_error) -> int:  # transport's thread
+    # Arrives before a failed vuxo_connect returns, which only says 255.
+    state = _connections.get(user or 0)
+    if state is not None:
+        state.os_error = os_error
+    return 0
 
 
 def _on_gone(conn_id, link, user, os_error) -> None:  # transport's thread
     state = _connections.pop(user or 0, None)
     if state is not None:
-        state[1].set()
-        state[0].put(("gone", os_error, 0))
+        state.lost.set()
+        state.live.put(("gone", os_error, 0))
 
 
 # One C entry point each for the whole process, rather than a pair per
@@ -66,6 +89,7 @@ def _on_gone(conn_id, link, user, os_error) -> None:  # transport's thread
 # last call through it had returned, which no Python code can see, and freeing
 # it any earlier crashes the transport's thread.
 _ON_LIVE = _lib.LiveDataFn(_on_live)
+_ON_CONN_ERROR = _lib.ConnErrorFn(_on_conn_error)
 _ON_GONE = _lib.DisconnectedFn(_on_gone)
 
 
@@ -211,11 +235,14 @@ class Meter:
 
     def _open(self, timeout: float) -> None:
         rc = 255
+        link = _Link()
         for cs in conn_strings(self.conn):
             self.conn_string = cs
             conn_id = ctypes.c_int(-1)
             number = next(_numbers)
-            _connections[number] = (self._live, self._lost)
+            # The live queue and lost event stay the meter's; the OS error is this try's.
+            link = _Link(self._live, self._lost)
+            _connections[number] = link
             try:
                 rc = self._call(
                     lambda: _lib.dev.vuxo_connect(
@@ -223,7 +250,7 @@ class Meter:
                         ctypes.byref(conn_id),
                         int(timeout * 1000),
                         _lib.ConnectedFn(),
-                        _lib.ConnErrorFn(),
+                        _ON_CONN_ERROR,
                         _ON_GONE,
                         _ON_LIVE,
                         number,
@@ -236,6 +263,8 @@ class Meter:
                 self._conn_id = conn_id.value
                 break
         if self._conn_id < 0:
+            if link.os_error:
+                raise ConnectionError.from_os(link.os_error, f"{self.conn}: connect")
             raise ConnectionError(rc, f"{self.conn}: connect", "no instrument detected")
         _open_meters.add(self)
         try:
@@ -251,18 +280,17 @@ class Meter:
         self._conn_id = -1
         # A queue and an event of its own: the old connection's last events stay
         # with the old ones.
-        live: "queue.SimpleQueue[Tuple[str, int, int]]" = queue.SimpleQueue()
-        lost = threading.Event()
+        link = _Link()
         number = next(_numbers)
-        _connections[number] = (live, lost)
+        _connections[number] = link
         conn_id = ctypes.c_int(-1)
         rc = _lib.dev.vuxo_connect(self.conn_string.encode(), ctypes.byref(conn_id), 5000,
-                                   _lib.ConnectedFn(), _lib.ConnErrorFn(), _ON_GONE, _ON_LIVE,
+                                   _lib.ConnectedFn(), _ON_CONN_ERROR, _ON_GONE, _ON_LIVE,
                                    number)
         if rc != 0:
             _connections.pop(number, None)
             return -1
-        self._live, self._lost, self._gone = live, lost, None
+        self._live, self._lost, self._gone = link.live, link.lost, None
         self._conn_id = conn_id.value
         _lib.data.vuxod_session_open(ctypes.byref(self._session), self._conn_id)
         return self._conn_id
@@ -311,7 +339,13 @@ class Meter:
 
     @property
     def clock(self) -> datetime:
-        """The instrument's clock (its own time, no time zone); assign to set it."""
+        """The instrument's clock (its own time, no time zone); assign to set it.
+
+        The instrument keeps local time without a zone: a naive datetime is
+        set as it is, an aware one is first converted to this computer's local
+        time (so `datetime.now(timezone.utc)` sets the same clock as
+        `datetime.now()`). Fractions of a second are dropped.
+        """
         conn_id = self._need_open()
         record = (ctypes.c_int32 * 6)()
         check(self._call(lambda: _lib.dev.vuxo_get_time(conn_id, record)), "read the clock")
@@ -321,6 +355,8 @@ class Meter:
     @clock.setter
     def clock(self, when: datetime) -> None:
         conn_id = self._need_open()
+        if when.utcoffset() is not None:
+            when = when.astimezone()
         record = (ctypes.c_int32 * 6)(
             when.day, when.month, when.year, when.hour, when.minute, when.second
         )

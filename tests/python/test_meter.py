@@ -1,14 +1,16 @@
 """The package against vuxoint-sim: identity, clock, decoding, watch, lost links, Ctrl-C."""
 
+import errno
 import gc
 import os
 import signal
+import socket
 import struct
 import subprocess
 import sys
 import time
 import tracemalloc
-from datetime import datetime
+from datetime import datetime, timedelta, timezone
 
 import pytest
 
@@ -27,6 +29,39 @@ def test_identity_and_clock(sim, gen, link):
         assert meter.clock == datetime(2025, 6, 5, 10, 11, 12)
         meter.clock = datetime(2031, 12, 30, 23, 59, 58)
         assert meter.clock == datetime(2031, 12, 30, 23, 59, 58)
+
+
+def test_aware_clock_is_set_in_local_time(sim, monkeypatch):
+    # A fixed local zone (three hours east of UTC) that no aware value below shares.
+    monkeypatch.setenv("TZ", "LOC-3")
+    time.tzset()
+    try:
+        s = sim("--v2")
+        aware = datetime(2031, 6, 1, 10, 0, 0, tzinfo=timezone(timedelta(hours=5, minutes=45)))
+        with vuxoint.connect(s.conn) as meter:
+            meter.clock = aware
+            assert meter.clock == datetime(2031, 6, 1, 7, 15, 0)
+    finally:
+        monkeypatch.undo()
+        time.tzset()
+
+
+def closed_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@pytest.mark.parametrize("conn, err", [
+    (f"tcp://127.0.0.1:{closed_port()}", errno.ECONNREFUSED),
+    ("/dev/nonexistent-vuxoint", errno.ENOENT),
+], ids=["refused", "no-such-device"])
+def test_failed_connection_names_the_os_reason(conn, err):
+    with pytest.raises(vuxoint.ConnectionError) as caught:
+        vuxoint.connect(conn, timeout=2)
+    e = caught.value
+    assert (e.errno, e.code) == (err, -err)
+    assert str(e) == f"{conn}: connect: {os.strerror(err)} (errno {err})"
 
 
 def f32(value):

@@ -2,9 +2,11 @@
 
 import csv
 import ctypes
+import errno
 import io
 import json
 import os
+import pty
 import sqlite3
 import subprocess
 import sys
@@ -34,12 +36,34 @@ def test_sync_then_resync_fetches_nothing_new(sim, tmp_path):
 
     # The command-line front runs the same sync and reads the same file.
     run = front("sync", s.conn, "--db", db, "--json")
-    assert run.returncode == 0, run.stderr
+    assert (run.returncode, run.stderr) == (0, "")  # no progress line off a terminal
     assert json.loads(run.stdout)["new"] == 0
     run = front("export", "--db", db, "--format", "csv")
     assert run.returncode == 0, run.stderr
     rows = list(csv.DictReader(io.StringIO(run.stdout)))
     assert len(rows) == held and {r["instrument"] for r in rows} == {first.serial}
+
+
+def test_front_shows_progress_on_a_terminal_and_clears_it(sim, tmp_path):
+    s = sim("--v2", "--data", "big", "--entries", "20")
+    main, side = pty.openpty()
+    child = subprocess.Popen([sys.executable, "-m", "vuxoint", "sync", s.conn, "--db",
+                              str(tmp_path / "survey.db")], stdout=subprocess.PIPE,
+                             stderr=side, env=os.environ)
+    os.close(side)
+    shown = b""
+    while True:
+        try:
+            chunk = os.read(main, 4096)
+        except OSError:  # the terminal's far end closed
+            break
+        if not chunk:
+            break
+        shown += chunk
+    os.close(main)
+    out, _ = child.communicate(timeout=60)
+    assert child.returncode == 0 and out.startswith(b"A2000456: 20 new")
+    assert b"\r20/20 records" in shown and shown.endswith(b"\r\033[K")
 
 
 def test_lost_link_is_opened_again_and_the_sync_finishes(sim, tmp_path):
@@ -102,7 +126,10 @@ def test_unusable_database_and_connection_raise_their_errors(sim, tmp_path):
             raise AssertionError("a corrupt database was accepted")
     s.stop()
     run = front("info", s.conn)
-    assert run.returncode == 3 and "connect" in run.stderr
+    assert run.returncode == 3
+    # The connection named once, with the reason the OS gave.
+    refused = f"{os.strerror(errno.ECONNREFUSED)} (errno {errno.ECONNREFUSED})"
+    assert run.stderr == f"vuxoint: {s.conn}: connect: {refused}\n"
 
 
 def test_ctypes_structs_match_the_c_layout():
