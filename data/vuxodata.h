@@ -279,16 +279,18 @@ VUXOD_API uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t cou
 /* Fetches the record of log slot `slot` into record[0 .. capacity - 1], which
  * must hold the generation's record size (VUXOD_RECORD_MAX fits both); *size
  * (may be NULL) receives the bytes fetched (828 or 4063).
- * V1: one log-entry request. V2: the file "meas/meas%.4d.dat" of the slot (slot
- * -1: "meas/last.dat"), read in chunks of s->chunk bytes from consecutive
- * offsets until 4063 bytes arrived, the last request asking only for what is
- * missing. When a read larger than VUXOD_CHUNK_SMALL is answered with a failure
+ * V1: one log-entry request, whose answer must be exactly 828 bytes. V2: the file
+ * "meas/meas%.4d.dat" of the slot (slot -1: "meas/last.dat"), read in chunks of up
+ * to s->chunk bytes (less 0 to 7, varying from record to record) from consecutive
+ * offsets until 4063 bytes arrived; every chunk answer must bring exactly the
+ * length asked for. When a read larger than VUXOD_CHUNK_SMALL is refused
  * (VUXOD_FAILED: a failure status or an error message), the same offset is asked
- * again with VUXOD_CHUNK_SMALL; if that succeeds, s->chunk becomes
- * VUXOD_CHUNK_SMALL and the rest of the connection reads small chunks (a failure
- * of both, a missing file say, leaves s->chunk alone). A read bringing no bytes
- * before the record is complete gives VUXOD_E_SHORT. Otherwise the first failing
- * request's result. */
+ * again with a small read; when that succeeds after two refusals in a row, s->chunk
+ * becomes VUXOD_CHUNK_SMALL for the rest of the connection (a failure of both, a
+ * missing file say, leaves it alone). An answer of another size gives
+ * VUXOD_E_ANSWER, a chunk answer with no bytes VUXOD_E_SHORT, an instrument that
+ * stopped answering VUXOD_E_GONE (see the rule for late answers in the README);
+ * otherwise the first failing request's result. */
 VUXOD_API int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t capacity,
                                  size_t* size);
 
