@@ -242,8 +242,9 @@ typedef struct vuxod_entry {
 #define VUXOD_ENTRY_NOTE 0x01
 
 /* Reads the parameter block (4096 bytes V1, 4319 V2, in a buffer of the call's
- * own) and stores its entry count in *count. The instrument's result on failure;
- * *count is then untouched. */
+ * own) and stores its entry count in *count. Tried three times; a block too short
+ * to hold the count is VUXOD_E_ANSWER. The last result on failure; *count is then
+ * untouched. */
 VUXOD_API int vuxod_entry_count(const vuxod_session* s, uint32_t* count);
 
 /* Progress: `done` of `total` steps of `phase` (enum vuxod_phase). */
@@ -254,9 +255,10 @@ typedef void (*vuxod_progress_fn)(int phase, uint32_t done, uint32_t total, void
  * V2) into entries[0 .. count - 1]; entries[i].slot is i. capacity is the
  * array's length in entries; count above it gives VUXOD_E_CAPACITY and nothing
  * is sent. progress (may be NULL) is called with VUXOD_PHASE_ENTRIES after each
- * page, as pages done of pages in all. On a failed page the instrument's result
- * is returned and *pages_done (may be NULL) says how many pages arrived: entries
- * before pages_done * page size are valid. */
+ * page, as pages done of pages in all. Each page is tried three times and must
+ * hold every entry below count (else VUXOD_E_ANSWER). On a failed page its last
+ * result is returned and *pages_done (may be NULL) says how many pages arrived:
+ * entries before pages_done * page size are valid. */
 VUXOD_API int vuxod_read_entries(const vuxod_session* s, uint32_t count, vuxod_entry* entries,
                                  uint32_t capacity, uint32_t* pages_done,
                                  vuxod_progress_fn progress, void* user);
