@@ -9,6 +9,7 @@
 #include "connect.h"
 #include "exit_status.h"
 #include "result_text.h"
+#include "shown_text.h"
 #include "vuxoint.h"
 
 namespace vuxocli {
@@ -24,8 +25,8 @@ void print(const ClockOptions& opt, const std::string& who, const std::string& s
     const std::string offset = clock.offset ? offset_text(*clock.offset) : "unknown";
     if (opt.json) {
         nlohmann::ordered_json j;
-        j["conn"] = who;
-        j["serial"] = serial;
+        j["conn"] = shown(who);
+        j["serial"] = shown(serial);
         if (set) {
             j["set"] = time_text(*set);
         }

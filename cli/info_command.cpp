@@ -15,6 +15,7 @@
 #include "m20_comm.h"
 #include "m21_comm.h"
 #include "result_text.h"
+#include "shown_text.h"
 #include "vuxodata.h"
 
 namespace vuxocli {
@@ -64,14 +65,14 @@ void print(const InfoOptions& opt, const std::string& who, const Instrument& ins
     const std::string offset = info.clock.offset ? offset_text(*info.clock.offset) : "unknown";
     if (opt.json) {
         nlohmann::ordered_json j;
-        j["conn"] = who;
+        j["conn"] = shown(who);
         j["generation"] = generation;
-        j["serial"] = inst.serial;
-        j["firmware"] = inst.firmware;
+        j["serial"] = shown(inst.serial);
+        j["firmware"] = shown(inst.firmware);
         j["model_revision"] = info.model_revision;
         j["entries"] = info.entries;
         j["memory_usage"] = info.memory_usage;
-        j["memory_text"] = info.memory_text;
+        j["memory_text"] = shown(info.memory_text);
         j["clock"] = time_text(info.clock.instrument);
         j["computer_clock"] = time_text(info.clock.computer);
         j["clock_offset_s"] = info.clock.offset ? nlohmann::ordered_json(*info.clock.offset)
@@ -81,11 +82,11 @@ void print(const InfoOptions& opt, const std::string& who, const Instrument& ins
     }
     std::printf("connection:      %s\n", who.c_str());
     std::printf("generation:      %s\n", generation);
-    std::printf("serial:          %s\n", inst.serial.c_str());
-    std::printf("firmware:        %s\n", inst.firmware.c_str());
+    std::printf("serial:          %s\n", shown(inst.serial).c_str());
+    std::printf("firmware:        %s\n", shown(inst.firmware).c_str());
     std::printf("model revision:  %d\n", info.model_revision);
     std::printf("entries used:    %u\n", info.entries);
-    std::printf("memory usage:    %d (%s)\n", info.memory_usage, info.memory_text.c_str());
+    std::printf("memory usage:    %d (%s)\n", info.memory_usage, shown(info.memory_text).c_str());
     std::printf("clock:           %s (this computer %s, offset %s)\n",
                 time_text(info.clock.instrument).c_str(), time_text(info.clock.computer).c_str(),
                 offset.c_str());

@@ -11,6 +11,7 @@
 #include "exit_status.h"
 #include "mxx_comm.h"
 #include "result_text.h"
+#include "shown_text.h"
 #include "vuxoint.h"
 
 namespace vuxocli {
@@ -101,15 +102,15 @@ void print(const std::vector<Found>& all, bool json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const Found& f : all) {
             nlohmann::ordered_json j;
-            j["link"] = f.link;
-            j["conn"] = f.conn;
+            j["link"] = shown(f.link);
+            j["conn"] = shown(f.conn);
             if (f.link == "usb") {
-                j["port"] = f.port;
-                j["usb_serial"] = f.usb_serial;
+                j["port"] = shown(f.port);
+                j["usb_serial"] = shown(f.usb_serial);
                 j["product"] = product_text(f.product);
             } else {
-                j["address"] = f.port;
-                j["name"] = f.name;
+                j["address"] = shown(f.port);
+                j["name"] = shown(f.name);
             }
             list.push_back(std::move(j));
         }

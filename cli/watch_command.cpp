@@ -18,6 +18,7 @@
 #include "interrupts.h"
 #include "number_text.h"
 #include "result_text.h"
+#include "shown_text.h"
 #include "store.h"
 #include "vuxodata.h"
 
@@ -108,7 +109,7 @@ void print(const Seen& s, bool json) {
     const bool v2 = m.generation == VUXOD_V2;
     if (json) {
         nlohmann::ordered_json j;
-        j["instrument"] = s.inst->serial;
+        j["instrument"] = shown(s.inst->serial);
         j["slot"] = s.entry.slot;
         j["key"] = s.entry.key;
         j["note"] = (s.entry.flags & VUXOD_ENTRY_NOTE) != 0;
@@ -127,10 +128,11 @@ void print(const Seen& s, bool json) {
         }
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::string line = s.inst->serial + " slot " + std::to_string(s.entry.slot) + " key " +
-                           std::to_string(s.entry.key) + ": number " + std::to_string(m.number) +
-                           ", " + iso_taken_at(m) + ", " + kind_text(m.kind) + ", " +
-                           number_text(m.susceptibility) + " " + m.susc_units;
+        std::string line = shown(s.inst->serial) + " slot " + std::to_string(s.entry.slot) +
+                           " key " + std::to_string(s.entry.key) + ": number " +
+                           std::to_string(m.number) + ", " + iso_taken_at(m) + ", " +
+                           kind_text(m.kind) + ", " + number_text(m.susceptibility) + " " +
+                           m.susc_units;
         if (v2) {
             line += ", " + number_text(m.conductivity) + " " + m.cond_units;
         }

@@ -60,6 +60,13 @@ TEST(RawSerial, EveryOutputShowsTheBytesEscaped) {
     EXPECT_NE(r.out.find(R"("database":")" + (dir / "survey-\\\\xE9.db").string() + "\""),
               std::string::npos)
         << r.out;
+    // The instrument commands show the same bytes the same way.
+    for (const char* command : {"info", "clock"}) {
+        r = child::run({bin, command, conn, "--json"});
+        EXPECT_EQ(r.exit_status, 0) << command << ": " << r.err;
+        EXPECT_NE(r.out.find(R"("serial":"A\\xE9\\x80\\\\0456")"), std::string::npos)
+            << command << ": " << r.out;
+    }
     r = child::run({bin, "sync", conn, "--db", db});
     ASSERT_EQ(r.exit_status, 0) << r.err;
     EXPECT_EQ(r.out.rfind(kShown + ": 0 new, 5 already held", 0), 0u) << r.out;
