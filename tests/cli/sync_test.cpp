@@ -289,6 +289,27 @@ TEST_P(FullSync, ClearAfterOnlyWhenAllIsHeld) {
     }
 }
 
+// The instrument's side dies in the middle of the log and comes back on the same port:
+// the sync connects again and every record ends up stored once.
+TEST_F(SyncTest, SimulatorKilledAndRestartedMidLog) {
+    vuxo::sim::Config cfg = sim_config(Generation::v2, vuxo::sim::DataSet::big, 60);
+    cfg.faults.latency_ms = 10;
+    start(cfg);
+    const std::string where = conn();
+    child::Result r;
+    std::thread run([&] { r = sync(); });
+    ASSERT_TRUE(sim->wait_for_count(kV2ReadFile, 30, std::chrono::seconds(30)));
+    cfg.port = sim->port();
+    sim->stop();
+    start(cfg);
+    run.join();
+    ASSERT_EQ(conn(), where);
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_NE(r.err.find("connecting again"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find(" 0 failed, 0 not fetched"), std::string::npos) << r.out;
+    expect_complete();
+}
+
 INSTANTIATE_TEST_SUITE_P(Generations, FullSync, ::testing::Values(Generation::v1, Generation::v2),
                          [](const auto& info) {
                              return info.param == Generation::v1 ? "V1" : "V2";
