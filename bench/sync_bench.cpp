@@ -189,7 +189,7 @@ bool fill_database(const vuxo::sim::Simulator& sim, const fs::path& db, StoreTim
         const std::vector<unsigned char> raw = sim.record_bytes(slot);
         vuxod_decode(VUXOD_V2, raw.data(), raw.size(), m.get());
         const vuxod_record rec{
-            static_cast<int32_t>(slot), e.key, e.flags, m->raw, m->raw_size, m.get()};
+            static_cast<int32_t>(slot), e.key, e.flags, m->raw, m->raw_size, m.get(), nullptr, 0};
         start = Clock::now();
         const vuxocli::PutResult put = store->put(id, rec, &error);
         t->put_s += std::chrono::duration<double>(Clock::now() - start).count();

@@ -69,7 +69,7 @@ struct DataSpec {
     // Entry count override; negative keeps the data set's own count.
     int64_t entries = -1;
     // The serial number's 8 raw bytes; empty keeps the generation's own.
-    std::string serial;
+    std::string serial{};
 };
 
 // One slot of the entry list. key 0 marks an empty slot.

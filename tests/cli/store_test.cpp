@@ -88,7 +88,7 @@ TEST_F(StoreTest, StoredMeasurementsAreKept) {
     m->values_decoded = 3;
     m->raw_size = VUXOD_V2_RECORD_SIZE;
     m->raw[0] = 0x42;
-    vuxod_record rec{7, 1234, 0, m->raw, m->raw_size, m.get()};
+    vuxod_record rec{7, 1234, 0, m->raw, m->raw_size, m.get(), nullptr, 0};
     EXPECT_EQ(store->put(id, rec, &error), vuxocli::PutResult::stored) << error;
     EXPECT_EQ(store->put(id, rec, &error), vuxocli::PutResult::already_held);
     EXPECT_TRUE(store->has(id, 7, 1234, &error));
