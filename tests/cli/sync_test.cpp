@@ -296,8 +296,10 @@ TEST_F(SyncTest, SimulatorKilledAndRestartedMidLog) {
     cfg.faults.latency_ms = 10;
     start(cfg);
     const std::string where = conn();
+    // The thread is given everything it needs: `sim` is replaced while it runs.
+    const std::vector<std::string> argv = {VUXOCLI_BIN, "sync", where, "--db", db.string()};
     child::Result r;
-    std::thread run([&] { r = sync(); });
+    std::thread run([&r, argv] { r = child::run(argv); });
     ASSERT_TRUE(sim->wait_for_count(kV2ReadFile, 30, std::chrono::seconds(30)));
     cfg.port = sim->port();
     sim->stop();
