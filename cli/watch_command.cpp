@@ -144,39 +144,12 @@ void print(const Seen& s, bool json) {
     std::fflush(stdout);
 }
 
-// The store and the instrument's row in it, written as sync writes them: the
-// instrument noted with the first record stored, each record in its own
-// transaction, under the same (instrument, slot, key) identity.
-struct Keeper {
-    std::unique_ptr<Store> store;
-    InstrumentInfo info;
-    bool noted = false;
-    int64_t instrument_id = 0;
-
-    // "stored" or "already held"; null with *error when the database failed.
-    const char* keep(const vuxod_record& record, std::string* error) {
-        if (!noted && !store->note_sync(info, &instrument_id, error)) {
-            return nullptr;
-        }
-        noted = true;
-        switch (store->put(instrument_id, record, error)) {
-        case PutResult::stored:
-            return "stored";
-        case PutResult::already_held:
-            return "already held";
-        case PutResult::failed:
-            break;
-        }
-        return nullptr;
-    }
-};
-
 struct Watch {
     const WatchOptions* opt = nullptr;
     const Instrument* inst = nullptr;
     std::string who;
     vuxod_session session{};
-    Keeper* keeper = nullptr;
+    InstrumentRecords* keeper = nullptr; // with --db
     std::unique_ptr<vuxod_measurement> m = std::make_unique<vuxod_measurement>();
     unsigned failed = 0;
 };
@@ -202,8 +175,9 @@ std::optional<int> take(Watch& w, int32_t slot) {
     if (w.keeper != nullptr) {
         const vuxod_record record{slot, entry.key, entry.flags, w.m->raw, w.m->raw_size, w.m.get()};
         std::string error;
-        seen.stored = w.keeper->keep(record, &error);
-        if (seen.stored == nullptr) {
+        const PutResult put = w.keeper->keep(record, &error);
+        seen.stored = put == PutResult::stored ? "stored" : "already held";
+        if (put == PutResult::failed) {
             std::fprintf(stderr, "vuxoint: database %s: store the record of slot %d: %s\n",
                          w.opt->db.c_str(), slot, error.c_str());
             return kExitDatabase;
@@ -282,13 +256,13 @@ CLI::App* add_watch_command(CLI::App& app, WatchOptions* opt) {
 }
 
 int run_watch(const WatchOptions& opt) {
-    Keeper keeper;
+    std::unique_ptr<Store> store;
     if (!opt.db.empty()) {
         // The database first: a file that cannot be written stops the run before
         // the instrument is bothered.
         std::string error;
-        keeper.store = Store::open(opt.db, Store::Mode::write, &error);
-        if (!keeper.store) {
+        store = Store::open(opt.db, Store::Mode::write, &error);
+        if (!store) {
             std::fprintf(stderr, "vuxoint: database %s: open: %s\n", opt.db.c_str(), error.c_str());
             return kExitDatabase;
         }
@@ -308,7 +282,9 @@ int run_watch(const WatchOptions& opt) {
     }
     w.opt = &opt;
     w.inst = &inst;
-    if (keeper.store) {
+    InstrumentRecords keeper;
+    if (store) {
+        keeper.store = store.get();
         keeper.info = InstrumentInfo{inst.serial, inst.generation, inst.firmware};
         w.keeper = &keeper;
     }

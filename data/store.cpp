@@ -349,6 +349,14 @@ bool Store::held(const std::string& serial, std::vector<vuxod_slot_key>* out, st
     return rc == SQLITE_DONE ? true : failed(db_, error);
 }
 
+PutResult InstrumentRecords::keep(const vuxod_record& record, std::string* error) {
+    if (!noted && !store->note_sync(info, &instrument_id, error)) {
+        return PutResult::failed;
+    }
+    noted = true;
+    return store->put(instrument_id, record, error);
+}
+
 PutResult Store::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
     const vuxod_measurement& m = *record.m;
     const bool v2 = m.generation == VUXOD_V2;

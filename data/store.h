@@ -93,6 +93,18 @@ class Store {
     Statement has_;
 };
 
+// One instrument's records stored as every front stores them: the instrument's row
+// written (new, or its firmware and last sync moved on) with the first record, each
+// record in its own transaction under the (instrument, slot, key) identity.
+struct InstrumentRecords {
+    Store* store = nullptr;
+    InstrumentInfo info;
+    bool noted = false; // the row was written by this run
+    int64_t instrument_id = 0;
+
+    PutResult keep(const vuxod_record& record, std::string* error);
+};
+
 // ISO 8601 texts: the instrument's own time (no zone) and the current UTC time.
 std::string iso_taken_at(const vuxod_measurement& m);
 std::string iso_utc_now();

@@ -16,18 +16,14 @@
 
 namespace {
 
-using vuxocli::InstrumentInfo;
 using vuxocli::PutResult;
 using vuxocli::Store;
 
 struct Run {
-    Store* store = nullptr;
     const vuxod_sync_options* o = nullptr;
-    InstrumentInfo info;
     // The instrument's row is written with the first record stored, so that an
     // interrupted sync still names it, and again when the sync completes.
-    bool noted = false;
-    int64_t instrument_id = 0;
+    vuxocli::InstrumentRecords records;
     uint32_t stored = 0;
     uint32_t already_held = 0;
     int db_step = VUXOD_DB_NONE;
@@ -43,14 +39,7 @@ int on_record(const vuxod_record* record, void* user) {
     Run& run = *static_cast<Run*>(user);
     try {
         std::string error;
-        if (!run.noted && !run.store->note_sync(run.info, &run.instrument_id, &error)) {
-            run.db_step = VUXOD_DB_STORE;
-            run.db_error = error;
-            run.db_error_slot = record->slot;
-            return 1;
-        }
-        run.noted = true;
-        switch (run.store->put(run.instrument_id, *record, &error)) {
+        switch (run.records.keep(*record, &error)) {
         case PutResult::stored:
             ++run.stored;
             break;
@@ -131,7 +120,7 @@ bool reconnect(const vuxod_recovery& r, void* user, const std::string& serial,
 // One read of the log that skips what the store holds now.
 int read_pass(Run& run, vuxod_session* session, vuxod_log_report* report, std::string* error) {
     std::vector<vuxod_slot_key> held;
-    if (!run.store->held(run.info.serial, &held, error)) {
+    if (!run.records.store->held(run.records.info.serial, &held, error)) {
         return VUXOD_E_DATABASE;
     }
     vuxod_sort_slot_keys(held.data(), held.size());
@@ -147,9 +136,8 @@ int read_pass(Run& run, vuxod_session* session, vuxod_log_report* report, std::s
     return vuxod_read_log(session, &lo, report);
 }
 
-int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const vuxod_recovery& r,
+int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, const vuxod_recovery& r,
          vuxod_sync_summary* out) {
-    const vuxod_sync_options* o = &opt;
     std::string error;
     std::unique_ptr<Store> store = Store::open(db_path, Store::Mode::write, &error);
     if (!store) {
@@ -158,29 +146,30 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const 
     vuxod_session session;
     int rc = vuxod_session_open(&session, conn_id);
     Run run;
-    run.store = store.get();
+    run.records.store = store.get();
     run.o = o;
-    run.info.generation = session.generation;
+    run.records.info.generation = session.generation;
     if (rc == VUXOD_OK) {
-        run.info.serial = o->serial != nullptr ? std::string(o->serial)
-                                               : read_text(vuxo_get_serial, conn_id, &rc);
+        run.records.info.serial = o->serial != nullptr ? std::string(o->serial)
+                                                       : read_text(vuxo_get_serial, conn_id, &rc);
     }
     if (rc == VUXOD_OK) {
-        run.info.firmware = o->firmware != nullptr ? std::string(o->firmware)
-                                                   : read_text(vuxo_get_fw_version, conn_id, &rc);
+        run.records.info.firmware = o->firmware != nullptr
+                                        ? std::string(o->firmware)
+                                        : read_text(vuxo_get_fw_version, conn_id, &rc);
     }
-    if (rc != VUXOD_OK || run.info.serial.empty()) {
+    if (rc != VUXOD_OK || run.records.info.serial.empty()) {
         out->code = rc != VUXOD_OK ? rc : VUXOD_E_NO_DEVICE;
         out->step = VUXOD_STEP_IDENTIFY;
         return out->code;
     }
     out->generation = session.generation;
-    copy_text(out->serial, sizeof out->serial, run.info.serial);
-    copy_text(out->firmware, sizeof out->firmware, run.info.firmware);
+    copy_text(out->serial, sizeof out->serial, run.records.info.serial);
+    copy_text(out->firmware, sizeof out->firmware, run.records.info.firmware);
 
     std::string firmware;
-    const bool known =
-        store->find_instrument(run.info.serial, &run.instrument_id, &firmware, &error);
+    const bool known = store->find_instrument(run.records.info.serial, &run.records.instrument_id,
+                                              &firmware, &error);
     if (!error.empty()) {
         return database_failure(out, VUXOD_DB_READ, error, -1);
     }
@@ -206,7 +195,7 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const 
             bool back = false;
             while (!back && reconnects < r.reconnects && !stop_asked(run)) {
                 ++reconnects;
-                back = reconnect(r, o->user, run.info.serial, &session);
+                back = reconnect(r, o->user, run.records.info.serial, &session);
             }
             if (back) {
                 continue;
@@ -232,8 +221,9 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options& opt, const 
     // A new instrument, or one with new firmware, is recorded even when it
     // brought no new measurement; a completed sync moves last_sync to its end,
     // so that it says when the instrument was last found with nothing left.
-    const bool changed = !run.noted && (!known || firmware != run.info.firmware);
-    if ((changed || rc == VUXOD_OK) && !store->note_sync(run.info, &run.instrument_id, &error)) {
+    const bool changed = !run.records.noted && (!known || firmware != run.records.info.firmware);
+    if ((changed || rc == VUXOD_OK) &&
+        !store->note_sync(run.records.info, &run.records.instrument_id, &error)) {
         return database_failure(out, VUXOD_DB_INSTRUMENT, error, -1);
     }
     out->code = rc;
@@ -291,7 +281,7 @@ int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxod_sync_opt
         return out->code;
     }
     try {
-        return sync(conn_id, db_path, *o, *r, out);
+        return sync(conn_id, db_path, o, *r, out);
     } catch (...) {
         out->code = VUXOD_E_NO_MEMORY;
         return out->code;
