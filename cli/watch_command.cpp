@@ -12,6 +12,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <vector>
 
 #include "connect.h"
 #include "exit_status.h"
@@ -151,6 +152,7 @@ struct Watch {
     vuxod_session session{};
     InstrumentRecords* keeper = nullptr; // with --db
     std::unique_ptr<vuxod_measurement> m = std::make_unique<vuxod_measurement>();
+    std::vector<uint8_t> note = std::vector<uint8_t>(VUXOD_NOTE_MAX);
     unsigned failed = 0;
 };
 
@@ -164,6 +166,14 @@ std::optional<int> take(Watch& w, int32_t slot) {
         rc = vuxod_fetch_measurement(&w.session, slot, w.m.get());
         step = "fetching the record of slot ";
     }
+    // A V1 note comes with its record, or the record is not kept: a later sync would
+    // find it held and never fetch the note.
+    const bool noted = w.session.generation == VUXOD_V1 && (entry.flags & VUXOD_ENTRY_NOTE) != 0;
+    size_t note_size = 0;
+    if (rc == VUXOD_OK && noted) {
+        rc = vuxod_fetch_note(&w.session, slot, w.note.data(), w.note.size(), &note_size);
+        step = "fetching the note of slot ";
+    }
     if (rc != VUXOD_OK) {
         std::fprintf(stderr, "vuxoint: %s: %s%d: %s\n", w.who.c_str(), step, slot,
                      result_text(rc).c_str());
@@ -173,7 +183,14 @@ std::optional<int> take(Watch& w, int32_t slot) {
     }
     Seen seen{w.inst, entry, w.m.get(), nullptr};
     if (w.keeper != nullptr) {
-        const vuxod_record record{slot, entry.key, entry.flags, w.m->raw, w.m->raw_size, w.m.get()};
+        const vuxod_record record{slot,
+                                  entry.key,
+                                  entry.flags,
+                                  w.m->raw,
+                                  w.m->raw_size,
+                                  w.m.get(),
+                                  noted ? w.note.data() : nullptr,
+                                  note_size};
         std::string error;
         const PutResult put = w.keeper->keep(record, &error);
         seen.stored = put == PutResult::stored ? "stored" : "already held";
