@@ -26,7 +26,7 @@ double cpu_seconds(const rusage& u) {
 } // namespace
 
 int main() {
-    child::Simulator sim(VUXO_SIM_EXE, {"--v2"}, {.quiet = true});
+    child::Simulator sim(VUXO_SIM_EXE, {"--v2"}, child::quiet());
     if (sim.port() == 0 || vuxo_library_init() != 0) {
         std::fprintf(stderr, "the simulator or the transport did not start\n");
         return 1;

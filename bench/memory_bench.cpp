@@ -25,7 +25,7 @@ constexpr auto kSessionLimit = std::chrono::seconds(120);
 void session_rss() {
     // A log of 300 entries, as the download benchmark reads.
     child::Simulator sim(VUXO_SIM_EXE, {"--v2", "--data", "big", "--entries", "300"},
-                         {.quiet = true});
+                         child::quiet());
     if (sim.port() == 0) {
         bench::row("peak RSS vuxoint-test, V2 session", "sim did not start", "-", "-", "<= 16 MB",
                    bench::Verdict::missed);
@@ -66,7 +66,7 @@ void per_connection_heap() {
     std::vector<std::unique_ptr<child::Simulator>> sims;
     for (int i = 0; i < kConnections; ++i) {
         sims.push_back(std::make_unique<child::Simulator>(
-            VUXO_SIM_EXE, std::vector<std::string>{"--v2"}, child::Options{.quiet = true}));
+            VUXO_SIM_EXE, std::vector<std::string>{"--v2"}, child::quiet()));
     }
     std::vector<std::string> conns;
     for (const auto& s : sims) {

@@ -60,7 +60,10 @@ child::Result run_console(const std::vector<std::string>& args,
                           const std::vector<std::string>& env = {}) {
     std::vector<std::string> argv = {VUXOTEST_CONSOLE_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
-    return child::run(argv, {.env = env, .limit = kRunLimit});
+    child::Options opt;
+    opt.env = env;
+    opt.limit = kRunLimit;
+    return child::run(argv, opt);
 }
 
 struct Run_case {

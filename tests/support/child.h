@@ -27,6 +27,14 @@ struct Options {
     std::chrono::seconds limit{60}; // run(): killed past it
 };
 
+// Options with standard error silenced (GCC 12 warns on a designated initializer
+// that leaves members to their defaults).
+inline Options quiet() {
+    Options o;
+    o.quiet = true;
+    return o;
+}
+
 struct Result {
     std::string out;
     std::string err;
