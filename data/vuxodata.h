@@ -94,11 +94,14 @@ enum vuxod_result {
                                    that should follow it, or several records in a row
                                    unanswered. Close the connection: an answer still
                                    owed may arrive on it at any time */
-    VUXOD_E_ANSWER = -10011     /* an answer of another size than its request calls for
+    VUXOD_E_ANSWER = -10011,    /* an answer of another size than its request calls for
                                    (a record, a page of the entry list, a parameter
                                    block too short to hold the entry count, a file chunk
                                    whose count differs from the length asked for);
                                    nothing of it was used */
+    VUXOD_E_CONN_FORM = -10012, /* vuxod_conn_strings: the text is no connection form */
+    VUXOD_E_NOT_FOUND = -10013, /* vuxod_conn_strings: no USB instrument found */
+    VUXOD_E_OUTPUT = -10014     /* vuxod_export: the output could not be written */
 };
 
 /* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
@@ -521,6 +524,79 @@ VUXOD_API void vuxod_recovery_init(vuxod_recovery* r);
  * reconnect callback gets o->user. vuxod_sync is this with r NULL. */
 VUXOD_API int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxod_sync_options* o,
                                     const vuxod_recovery* r, vuxod_sync_summary* summary);
+
+/* ---- Connection forms ---------------------------------------------------- */
+/* CONN, the instrument address every front takes, in the forms a user types:
+ *   tcp://HOST:PORT          (an IPv6 HOST in brackets: tcp://[::1]:5000)
+ *   /dev/ttyUSB0             a serial port by its path (text beginning "/", "./", "../")
+ *   bt://XX:XX:XX:XX:XX:XX   a paired instrument over Bluetooth
+ *   usb                      the first instrument found on USB
+ *   usb:SERIAL               the USB instrument with that USB serial number
+ *   SER:... NET:... BT:... USBF:... USBS:... USBU:...
+ *                            a connection string, used unchanged once the
+ *                            transport's own parser accepts it
+ * Writes the connection strings to try, in order, to out (capacity strings of
+ * VUXO_CONN_STRING_SIZE bytes each, NUL-terminated) and their number to *count.
+ * usb and usb:SERIAL list the USB instruments (libvuxoint must be started);
+ * nothing else is sent or opened. On failure `why` (may be NULL) receives the
+ * words a front shows after the CONN ("empty", "tcp:// needs HOST:PORT", "usb:
+ * list USB instruments: none found", ...), NUL-terminated and cut to why_size:
+ *   VUXOD_E_CONN_FORM  the text is none of the forms (a usage error)
+ *   VUXOD_E_NOT_FOUND  usb or usb:SERIAL found no USB instrument
+ *   otherwise libvuxoint's result for building the string. */
+VUXOD_API int vuxod_conn_strings(const char* conn, char* out, int capacity, int* count, char* why,
+                                 size_t why_size);
+/* The forms above as lines for a --help text. Static text. */
+VUXOD_API const char* vuxod_conn_forms_help(void);
+
+/* ---- Export -------------------------------------------------------------- */
+/* The database's measurements as CSV (RFC 4180, CRLF), a JSON array or NDJSON,
+ * in the documented export format (docs/export-format.md) whose version
+ * VUXOD_EXPORT_FORMAT_VERSION every row carries in its format_version column. */
+#define VUXOD_EXPORT_FORMAT_VERSION 2
+/* Flags of vuxod_export_options. */
+#define VUXOD_EXPORT_VALUES 0x01u    /* one row per reading (a scan's profile, a single
+                                        measurement's readings) instead of one per
+                                        measurement */
+#define VUXOD_EXPORT_SI 0x02u        /* CGS susceptibility x 4 pi to SI, a resistivity
+                                        in Ohm.m to a conductivity 1/rho in S/m; "%"
+                                        values stay as they are */
+#define VUXOD_EXPORT_KEY_ORDER 0x04u /* the instrument's key order instead of time order */
+/* Takes `size` bytes of the export; 0 when written, nonzero ends the export with
+ * VUXOD_E_OUTPUT. */
+typedef int (*vuxod_sink_fn)(const char* bytes, size_t size, void* user);
+/* A warning line (no "vuxoint: " prefix, no newline) that does not stop the export. */
+typedef void (*vuxod_notice_fn)(const char* text, void* user);
+typedef struct vuxod_export_options {
+    uint32_t struct_size;   /* sizeof(vuxod_export_options); set by _init */
+    uint32_t flags;         /* VUXOD_EXPORT_* */
+    const char* format;     /* "csv", "json" or "ndjson"; NULL: "csv" */
+    const char* instrument; /* one instrument's serial number as shown (\xNN escapes
+                               allowed), NULL: all */
+    const char* since;      /* YYYY-MM-DD[THH:MM[:SS]], NULL: no bound */
+    const char* until;      /* the same; a date alone includes its whole day */
+    /* Where the bytes go: a file path (replaced only once the export is complete;
+     * a FIFO or a device is written through), or NULL or "-" for sink. */
+    const char* output;
+    vuxod_sink_fn sink;
+    vuxod_notice_fn notice; /* may be NULL */
+    void* user;             /* handed to sink and notice */
+} vuxod_export_options;
+/* Zeroes *o and sets struct_size: CSV of every measurement in time order. */
+VUXOD_API void vuxod_export_options_init(vuxod_export_options* o);
+/* Exports the database at db_path (read only: nothing is created or changed).
+ * VUXOD_OK; VUXOD_E_ARGUMENT for a format, date or period the export does not
+ * take; VUXOD_E_DATABASE when the file is missing, not a vuxoint database or
+ * cannot be read; VUXOD_E_OUTPUT when the output cannot be created or written (or
+ * the sink refused). On failure `message` (may be NULL) receives the words a
+ * front prints after "vuxoint: ", NUL-terminated and cut to message_size. */
+VUXOD_API int vuxod_export(const char* db_path, const vuxod_export_options* o, char* message,
+                           size_t message_size);
+
+/* The exit status every front gives a result: 0 VUXOD_OK, 1 a record or the
+ * output incomplete, 2 a usage error (VUXOD_E_ARGUMENT, VUXOD_E_CONN_FORM), 3 no
+ * connection or no instrument, 4 the database (VUXOD_E_DATABASE). */
+VUXOD_API int vuxod_exit_status(int code);
 
 #ifdef __cplusplus
 }
