@@ -10,6 +10,7 @@
 
 #include "exit_status.h"
 #include "result_text.h"
+#include "vuxodata.h"
 #include "vuxoint.h"
 
 namespace vuxocli {
@@ -17,9 +18,6 @@ namespace vuxocli {
 namespace {
 
 constexpr int kConnectTimeoutMs = 5000;
-constexpr int kUsbListCapacity = 32;
-
-using ConnBuffer = std::array<char, VUXO_CONN_STRING_SIZE>;
 
 // The transport's error of the last failed connection attempt. The connect
 // call folds every failure into one code; this says what the link reported
@@ -42,75 +40,22 @@ std::string connect_failure(int rc) {
     return "no instrument detected, " + result_text(rc);
 }
 
-std::vector<std::string> list_usb() {
-    std::vector<char> list(static_cast<std::size_t>(kUsbListCapacity) * VUXO_CONN_STRING_SIZE, 0);
+// The record layer's one reading of the forms, as every front uses it.
+std::vector<std::string> resolve(const std::string& conn, std::string* error) {
+    constexpr int kCapacity = 32;
+    std::vector<char> out(static_cast<std::size_t>(kCapacity) * VUXO_CONN_STRING_SIZE, 0);
+    std::array<char, 512> why{};
     int count = 0;
-    vuxo_list_usb_devices(list.data(), kUsbListCapacity, &count);
-    std::vector<std::string> out;
-    for (int i = 0; i < count && i < kUsbListCapacity; ++i) {
-        const char* entry = list.data() + static_cast<std::size_t>(i) * VUXO_CONN_STRING_SIZE;
-        out.emplace_back(entry, strnlen(entry, VUXO_CONN_STRING_SIZE - 1));
-    }
-    return out;
-}
-
-// The listing names ports, not USB serial numbers, while a USB connection
-// string may name either: the instrument with that serial number is looked for
-// under each product id (and prefix) the listing shows.
-std::vector<std::string> usb_serial_candidates(const std::string& serial) {
-    std::set<std::string> seen;
-    std::vector<std::string> out;
-    for (const std::string& entry : list_usb()) {
-        const std::size_t slash = entry.rfind('/');
-        if (slash == std::string::npos || entry.size() < 4) {
-            continue;
-        }
-        std::string text = entry.substr(0, 4) + ":" + serial + entry.substr(slash);
-        if (seen.insert(text).second) {
-            out.push_back(std::move(text));
-        }
-    }
-    return out;
-}
-
-// Connection strings to try, in order; empty with *error set when none exists.
-std::vector<std::string> conn_strings(const ConnTarget& target, std::string* error) {
-    ConnBuffer out{};
-    int rc = 0;
-    switch (target.kind) {
-    case ConnKind::tcp:
-        rc = vuxo_make_net_conn_string(out.data(), target.where.c_str(), target.port);
-        break;
-    case ConnKind::device:
-        rc = vuxo_make_serial_path_conn_string(out.data(), target.where.c_str());
-        break;
-    case ConnKind::bluetooth:
-        rc = vuxo_make_bt_conn_string(out.data(), target.where.c_str(), "");
-        break;
-    case ConnKind::raw:
-        return {target.where};
-    case ConnKind::usb_first: {
-        std::vector<std::string> all = list_usb();
-        if (all.empty()) {
-            *error = target.text + ": list USB instruments: none found";
-            return {};
-        }
-        return {all.front()};
-    }
-    case ConnKind::usb_serial: {
-        std::vector<std::string> all = usb_serial_candidates(target.where);
-        if (all.empty()) {
-            *error = target.text + ": list USB instruments: none found";
-        }
-        return all;
-    }
-    }
-    if (rc != 0) {
-        *error = target.text + ": build the connection string: " + result_text(rc);
+    if (vuxod_conn_strings(conn.c_str(), out.data(), kCapacity, &count, why.data(), why.size()) !=
+        VUXOD_OK) {
+        *error = why.data();
         return {};
     }
-    out.back() = '\0';
-    return {out.data()};
+    std::vector<std::string> strings;
+    for (int i = 0; i < count; ++i) {
+        strings.emplace_back(out.data() + static_cast<std::size_t>(i) * VUXO_CONN_STRING_SIZE);
+    }
+    return strings;
 }
 
 std::string read_serial(int conn_id, int* rc) {
@@ -145,7 +90,7 @@ bool open_instrument(const ConnTarget& target, Instrument* out, std::string* err
                      const LinkEvents* events) {
     const LinkEvents none;
     const LinkEvents& ev = events != nullptr ? *events : none;
-    const std::vector<std::string> candidates = conn_strings(target, error);
+    const std::vector<std::string> candidates = resolve(target.text, error);
     int rc = 255;
     for (const std::string& conn : candidates) {
         out->conn_string = conn;

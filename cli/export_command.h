@@ -18,6 +18,8 @@ struct ExportOptions {
     std::string instrument;
     std::string since;
     std::string until;
+    bool si = false;
+    std::string order = "time";
     bool scans = false;
     std::string output; // empty or "-": standard output
 };

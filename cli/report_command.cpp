@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "export_command.h"
 #include "output_file.h"
+#include "period.h"
 #include "report_data.h"
 #include "report_page.h"
 #include "report_png.h"
@@ -50,7 +51,9 @@ int run_report(const ReportOptions& opt) {
         return kExitUsage;
     }
     QueryFilter filter;
-    if (!set_period(opt.since, opt.until, &filter)) {
+    std::string message;
+    if (!set_period(opt.since, opt.until, &filter, &message)) {
+        std::fprintf(stderr, "vuxoint: %s\n", message.c_str());
         return kExitUsage;
     }
     std::unique_ptr<Store> store;

@@ -6,6 +6,7 @@
 #include <set>
 #include <tuple>
 
+#include "export_rows.h"
 #include "shown_text.h"
 #include "sqlite_handle.h"
 
@@ -82,14 +83,24 @@ bool load_instruments(Store& store, const QueryFilter& filter, std::vector<Repor
     return true;
 }
 
+int64_t kind_number(const std::string& text) {
+    for (const int64_t kind : {VUXOD_KIND_NONE, VUXOD_KIND_SINGLE, VUXOD_KIND_SCAN}) {
+        if (text == kind_text(kind)) {
+            return kind;
+        }
+    }
+    return VUXOD_KIND_OTHER;
+}
+
 } // namespace
 
 bool load_report(Store& store, const QueryFilter& filter, ReportData* out, std::string* error) {
     QueryFilter f = filter;
     f.scans = false;
     std::map<Where, std::size_t> scans;
-    const bool rows_ok = store.query(
-        f, [&](const std::vector<std::string>& names) { out->columns = names; },
+    ExportQuery rows{f};
+    const bool rows_ok = export_rows(
+        store, rows, [&](const std::vector<std::string>& names) { out->columns = names; },
         [&](const std::vector<Value>& row) {
             const Fields c(out->columns);
             ReportMeasurement m;
@@ -98,7 +109,7 @@ bool load_report(Store& store, const QueryFilter& filter, ReportData* out, std::
             m.slot = c.integer(row, "slot");
             m.key = c.integer(row, "key");
             m.number = c.integer(row, "number");
-            m.kind = c.integer(row, "kind");
+            m.kind = kind_number(c.text(row, "kind"));
             m.note = c.integer(row, "note") != 0;
             m.taken_at = c.text(row, "taken_at");
             m.curve_s = c.integer(row, "curve_s");
@@ -118,10 +129,10 @@ bool load_report(Store& store, const QueryFilter& filter, ReportData* out, std::
     if (!rows_ok) {
         return false;
     }
-    f.scans = true;
+    rows.filter.scans = true;
     std::vector<std::string> names;
-    const bool values_ok = store.query(
-        f, [&](const std::vector<std::string>& n) { names = n; },
+    const bool values_ok = export_rows(
+        store, rows, [&](const std::vector<std::string>& n) { names = n; },
         [&](const std::vector<Value>& row) {
             const Fields c(names);
             const auto it = scans.find(

@@ -7,7 +7,7 @@
 #include <map>
 #include <tuple>
 
-#include "export_formats.h"
+#include "export_writer.h"
 #include "number_text.h"
 #include "svg_chart.h"
 

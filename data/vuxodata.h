@@ -539,8 +539,8 @@ VUXOD_API int vuxod_sync_recovering(int conn_id, const char* db_path, const vuxo
  * VUXO_CONN_STRING_SIZE bytes each, NUL-terminated) and their number to *count.
  * usb and usb:SERIAL list the USB instruments (libvuxoint must be started);
  * nothing else is sent or opened. On failure `why` (may be NULL) receives the
- * words a front shows after the CONN ("empty", "tcp:// needs HOST:PORT", "usb:
- * list USB instruments: none found", ...), NUL-terminated and cut to why_size:
+ * whole message a front prints after "vuxoint: " (CONN "x": empty, usb: list USB
+ * instruments: none found, ...), NUL-terminated and cut to why_size:
  *   VUXOD_E_CONN_FORM  the text is none of the forms (a usage error)
  *   VUXOD_E_NOT_FOUND  usb or usb:SERIAL found no USB instrument
  *   otherwise libvuxoint's result for building the string. */
@@ -575,8 +575,9 @@ typedef struct vuxod_export_options {
                                allowed), NULL: all */
     const char* since;      /* YYYY-MM-DD[THH:MM[:SS]], NULL: no bound */
     const char* until;      /* the same; a date alone includes its whole day */
-    /* Where the bytes go: a file path (replaced only once the export is complete;
-     * a FIFO or a device is written through), or NULL or "-" for sink. */
+    /* Where the bytes go: sink when it is not NULL; else the file at output
+     * (replaced only once the export is complete; a FIFO or a device is written
+     * through); else, output NULL or "-", the process's standard output. */
     const char* output;
     vuxod_sink_fn sink;
     vuxod_notice_fn notice; /* may be NULL */
@@ -593,9 +594,11 @@ VUXOD_API void vuxod_export_options_init(vuxod_export_options* o);
 VUXOD_API int vuxod_export(const char* db_path, const vuxod_export_options* o, char* message,
                            size_t message_size);
 
-/* The exit status every front gives a result: 0 VUXOD_OK, 1 a record or the
- * output incomplete, 2 a usage error (VUXOD_E_ARGUMENT, VUXOD_E_CONN_FORM), 3 no
- * connection or no instrument, 4 the database (VUXOD_E_DATABASE). */
+/* The exit status every front gives a result of vuxod_export or
+ * vuxod_conn_strings: 0 VUXOD_OK; 2 a usage error (VUXOD_E_ARGUMENT,
+ * VUXOD_E_CONN_FORM); 3 no instrument (VUXOD_E_NOT_FOUND, a transport's refusal);
+ * 4 the database (VUXOD_E_DATABASE); 1 anything else left undone
+ * (VUXOD_E_OUTPUT). */
 VUXOD_API int vuxod_exit_status(int code);
 
 #ifdef __cplusplus

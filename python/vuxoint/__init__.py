@@ -12,6 +12,7 @@ VUXOINT_LIBDIR to their directory when they are elsewhere). Failures raise
 `vuxoint.TimeoutError`, `InstrumentError`, `ConnectionError` or
 `DatabaseError`, all `VuxointError`s carrying the library's `code` and `text`.
 `vuxoint.to_pandas(measurements)` exists when pandas is installed.
+`vuxoint.open_db(path)` reads a synced database as `vuxoint export` writes it.
 """
 
 from __future__ import annotations
@@ -20,6 +21,7 @@ from importlib import metadata as _metadata
 from typing import Any
 
 from .conn import ConnTargetError
+from .database import Database, ExportError, open_db
 from .errors import ConnectionError, DatabaseError, InstrumentError, TimeoutError, VuxointError
 from .measurement import Measurement
 from .meter import Meter, SyncResult, connect, list_instruments
@@ -36,6 +38,9 @@ except ImportError:
 
 __all__ = [
     "connect",
+    "open_db",
+    "Database",
+    "ExportError",
     "list_instruments",
     "Meter",
     "Measurement",

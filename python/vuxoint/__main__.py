@@ -7,25 +7,20 @@ connection or no instrument, 4 database, 130 interrupted.
 from __future__ import annotations
 
 import argparse
-import csv
 import json
 import os
-import sqlite3
 import sys
 import time
-from typing import Any, Dict, List, Optional, Sequence
-from urllib.parse import quote
+from typing import Optional, Sequence
 
 from . import ConnectionError, DatabaseError, VuxointError, connect, list_instruments
-from ._lib import shown
+from ._lib import data, shown
+from .database import export
 
-EXPORT_COLUMNS = (
-    "instrument, generation, slot, key, entry_flags & 1 AS note, note_text, number, "
-    "record_id AS id, "
-    "taken_at, kind, susceptibility, susceptibility_units, conductivity, conductivity_units, "
-    "pin, error, diameter, tag, first_count, value_count, downloaded_at"
-)
 
+def exit_status(code: int) -> int:
+    """The status the tool gives the same result."""
+    return data.vuxod_exit_status(code)
 
 def _info(args: argparse.Namespace) -> int:
     with connect(args.conn) as meter:
@@ -107,49 +102,14 @@ def _sync(args: argparse.Namespace) -> int:
     return 1 if r.failed or r.not_fetched else 0
 
 
-def _rows(db: str) -> List[Dict[str, Any]]:
-    # The name's own bytes, %-escaped: SQLite takes them back from the URI unchanged.
-    name = os.fsencode(db)
-    try:
-        con = sqlite3.connect(f"file:{quote(name)}?mode=ro", uri=True)
-    except sqlite3.Error as e:
-        raise DatabaseError(-10009, f"database {shown(name)}", str(e)) from e
-    try:
-        con.row_factory = sqlite3.Row
-        # A serial number is the instrument's raw bytes: shown as the tool shows it.
-        con.text_factory = shown
-        # A file of an older schema, read without upgrading it, has no notes yet.
-        notes = con.execute("SELECT count(*) FROM sqlite_schema WHERE name = 'notes'").fetchone()[0]
-        note_text = "(SELECT text FROM notes WHERE measurement_id = m.id)" if notes else "NULL"
-        cur = con.execute(
-            f"SELECT {EXPORT_COLUMNS} FROM (SELECT m.*, i.serial AS instrument, i.generation, "
-            f"{note_text} AS note_text FROM measurements m "
-            "JOIN instruments i ON i.id = m.instrument_id) "
-            "ORDER BY instrument, key, slot"
-        )
-        return [dict(r) for r in cur]
-    except sqlite3.Error as e:
-        raise DatabaseError(-10009, f"database {shown(name)}", str(e)) from e
-    finally:
-        con.close()
-
-
 def _export(args: argparse.Namespace) -> int:
-    rows = _rows(args.db)
-    out = sys.stdout
-    if args.format == "json":
-        json.dump(rows, out)
-        out.write("\n")
-    elif args.format == "ndjson":
-        for r in rows:
-            out.write(json.dumps(r) + "\n")
-    else:
-        w = csv.writer(out, lineterminator="\r\n")
-        if rows:
-            w.writerow(rows[0].keys())
-        for r in rows:
-            w.writerow(repr(v) if isinstance(v, float) else v for v in r.values())
-    return 0
+    def say(text: str) -> None:
+        print(f"vuxoint: {text}", file=sys.stderr, flush=True)
+
+    rc = export(args.db, format=args.format, instrument=args.instrument, since=args.since,
+                until=args.until, readings=args.scans, si=args.si, order=args.order,
+                output=args.output, notice=say)
+    return exit_status(rc)
 
 
 def _complaint(args: argparse.Namespace, e: VuxointError) -> str:
@@ -173,9 +133,18 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     s.add_argument("conn", metavar="CONN")
     s.add_argument("--db", default="vuxoint.db")
     s.add_argument("--json", action="store_true")
-    s = sub.add_parser("export", help="the database's measurements as CSV, JSON or NDJSON")
+    s = sub.add_parser("export", help="the database's measurements as CSV, JSON or NDJSON, "
+                                      "as vuxoint export writes them")
     s.add_argument("--db", default="vuxoint.db")
-    s.add_argument("--format", choices=("csv", "json", "ndjson"), default="csv")
+    # Checked by the record layer, which words a bad value as the tool does.
+    s.add_argument("--format", default="csv", help="csv, json or ndjson")
+    s.add_argument("--instrument", help="only the instrument with this serial number")
+    s.add_argument("--since", help="YYYY-MM-DD[THH:MM[:SS]]")
+    s.add_argument("--until", help="YYYY-MM-DD[THH:MM[:SS]]; a date alone includes its day")
+    s.add_argument("--scans", action="store_true", help="one row per reading")
+    s.add_argument("--si", action="store_true", help="SI units: CGS x 4 pi, 1 / Ohm.m")
+    s.add_argument("--order", choices=("time", "key"), default="time")
+    s.add_argument("-o", "--output", help='write to FILE ("-": standard output)')
     args = p.parse_args(argv)
     try:
         if args.command == "list":

@@ -30,6 +30,12 @@ OK = 0
 E_NO_DEVICE = -10002
 E_STOPPED = -10007
 E_DATABASE = -10009
+E_CONN_FORM = -10012
+E_NOT_FOUND = -10013
+
+EXPORT_VALUES = 0x01
+EXPORT_SI = 0x02
+EXPORT_KEY_ORDER = 0x04
 
 STEP_RECORD = 3
 STEP_CALLBACK = 4
@@ -185,6 +191,25 @@ class SyncSummary(Structure):
 
 
 # Transport-thread callbacks of vuxo_connect.
+SinkFn = CFUNCTYPE(c_int, POINTER(c_char), c_size_t, c_void_p)
+NoticeFn = CFUNCTYPE(None, c_char_p, c_void_p)
+
+
+class ExportOptions(Structure):
+    _fields_ = [
+        ("struct_size", c_uint32),
+        ("flags", c_uint32),
+        ("format", c_char_p),
+        ("instrument", c_char_p),
+        ("since", c_char_p),
+        ("until", c_char_p),
+        ("output", c_char_p),
+        ("sink", SinkFn),
+        ("notice", NoticeFn),
+        ("user", c_void_p),
+    ]
+
+
 ConnectedFn = CFUNCTYPE(c_int, c_int, c_void_p, c_void_p)
 ConnErrorFn = CFUNCTYPE(c_int, c_int, c_void_p, c_void_p, c_int)
 DisconnectedFn = CFUNCTYPE(None, c_int, c_void_p, c_void_p, c_int)
@@ -250,6 +275,11 @@ _declare(dev, "vuxo_get_time", c_int, c_int, POINTER(c_int32))
 _declare(dev, "vuxo_set_time", c_int, c_int, POINTER(c_int32))
 
 _declare(data, "vuxod_result_text", c_char_p, c_int)
+_declare(data, "vuxod_conn_strings", c_int, c_char_p, c_char_p, c_int, POINTER(c_int), c_char_p,
+         c_size_t)
+_declare(data, "vuxod_export_options_init", None, POINTER(ExportOptions))
+_declare(data, "vuxod_export", c_int, c_char_p, POINTER(ExportOptions), c_char_p, c_size_t)
+_declare(data, "vuxod_exit_status", c_int, c_int)
 _declare(data, "vuxod_escape_text", c_size_t, c_char_p, c_size_t, c_char_p, c_size_t)
 _declare(data, "vuxod_step_text", c_char_p, c_int)
 _declare(data, "vuxod_session_open", c_int, POINTER(Session), c_int)

@@ -23,6 +23,13 @@ class VuxointError(Exception):
         said = f"{self.text} ({number or code})"
         super().__init__(f"{step}: {said}" if step else said)
 
+    @classmethod
+    def said(cls, code: int, message: str) -> "VuxointError":
+        """The error with the record layer's whole message, as every front prints it."""
+        e = cls(code, "", message)
+        e.args = (message,)
+        return e
+
     def __str__(self) -> str:
         # The message as built above, also for the OSError subclasses, which
         # would otherwise show "[Errno N] ..." once errno is set.

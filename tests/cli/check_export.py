@@ -14,9 +14,9 @@ import sys
 
 MEASUREMENT_SQL = """
 SELECT i.serial, i.generation, m.slot, m.key, m.entry_flags & 1, n.text, m.number, m.record_id,
-    m.taken_at, m.kind, m.record_flags, m.unit_bits, m.curve_s, m.curve_c, m.pin, m.error,
+    m.taken_at, CASE m.kind WHEN 1 THEN 'single' WHEN 2 THEN 'scan' WHEN 0 THEN 'none' ELSE 'other' END, m.record_flags, m.unit_bits, m.curve_s, m.curve_c, m.pin, m.error,
     m.diameter, m.tag, m.susceptibility, m.susceptibility_units, m.conductivity,
-    m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
+    m.conductivity_units, m.first_count, m.value_count, m.downloaded_at, 2
 FROM measurements m JOIN instruments i ON i.id = m.instrument_id
     LEFT JOIN notes n ON n.measurement_id = m.id"""
 MEASUREMENT_COLUMNS = [
@@ -24,15 +24,21 @@ MEASUREMENT_COLUMNS = [
     "kind",
     "record_flags", "unit_bits", "curve_s", "curve_c", "pin", "error", "diameter", "tag",
     "susceptibility", "susceptibility_units", "conductivity", "conductivity_units",
-    "first_count", "value_count", "downloaded_at"]
+    "first_count", "value_count", "downloaded_at", "format_version"]
 SCAN_SQL = """
-SELECT i.serial, i.generation, m.slot, m.key, m.number, m.taken_at, v.idx, v.susceptibility,
-    m.susceptibility_units, v.conductivity, m.conductivity_units, v.mark
+SELECT i.serial, i.generation, m.slot, m.key, m.number, m.taken_at, CASE m.kind WHEN 1 THEN 'single' WHEN 2 THEN 'scan' WHEN 0 THEN 'none' ELSE 'other' END, v.idx,
+    v.susceptibility, m.susceptibility_units, v.conductivity, m.conductivity_units, v.mark, 2
 FROM scan_values v JOIN measurements m ON m.id = v.measurement_id
     JOIN instruments i ON i.id = m.instrument_id"""
+# A single measurement's readings are exported too; the database keeps them in
+# the raw record only, so their number is what is checked.
+SINGLE_READINGS_SQL = """
+SELECT coalesce(sum(max(0, min(m.value_count, CASE i.generation WHEN 'V1' THEN 180 ELSE 480 END))), 0)
+FROM measurements m JOIN instruments i ON i.id = m.instrument_id WHERE m.kind != 2"""
 SCAN_COLUMNS = [
-    "instrument", "generation", "slot", "key", "number", "taken_at", "index", "susceptibility",
-    "susceptibility_units", "conductivity", "conductivity_units", "mark"]
+    "instrument", "generation", "slot", "key", "number", "taken_at", "kind", "index",
+    "susceptibility", "susceptibility_units", "conductivity", "conductivity_units", "mark",
+    "format_version"]
 
 failures = []
 
@@ -59,12 +65,18 @@ def same_json(db_value, value):
     return db_value == value
 
 
-def check_csv(path, columns, rows, id_columns):
+def check_csv(path, columns, rows, id_columns, others=None):
+    """others: rows of a kind other than scan expected beside rows (readings)."""
     with open(path, newline="", encoding="utf-8") as f:
         got = list(csv.reader(f))
     if not got or got[0] != columns:
         failures.append(f"{path}: header {got[:1]}")
         return
+    if others is not None:
+        kind = columns.index("kind")
+        if sum(1 for line in got[1:] if line[kind] != "scan") != others:
+            failures.append(f"{path}: not {others} readings of single measurements")
+        got = got[:1] + [line for line in got[1:] if line[kind] == "scan"]
     expected = {tuple(r[i] for i in id_columns): r for r in rows}
     if len(got) - 1 != len(rows):
         failures.append(f"{path}: {len(got) - 1} rows, database {len(rows)}")
@@ -100,7 +112,8 @@ def main():
     if len({r[1] for r in measurements}) != 2 or not scans:
         failures.append("the database should hold both generations and scan values")
     check_csv(f"{out_dir}/m.csv", MEASUREMENT_COLUMNS, measurements, (0, 2, 3))
-    check_csv(f"{out_dir}/s.csv", SCAN_COLUMNS, scans, (0, 2, 3, 6))
+    singles = db.execute(SINGLE_READINGS_SQL).fetchone()[0]
+    check_csv(f"{out_dir}/s.csv", SCAN_COLUMNS, scans, (0, 2, 3, 7), singles)
     since = [r for r in measurements if r[1] == "V2" and r[MEASUREMENT_COLUMNS.index("taken_at")] >= "2026-06-01"]
     check_csv(f"{out_dir}/since.csv", MEASUREMENT_COLUMNS, since, (0, 2, 3))
     with open(f"{out_dir}/m.json", encoding="utf-8") as f:

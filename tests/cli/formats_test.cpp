@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <limits>
 
-#include "export_formats.h"
+#include "export_writer.h"
 #include "number_text.h"
-#include "shared_options.h"
+#include "period.h"
 #include "shown_text.h"
 
 namespace {

@@ -1,6 +1,7 @@
 """The package against vuxoint-sim: identity, clock, decoding, watch, lost links, Ctrl-C."""
 
 import errno
+import fcntl
 import gc
 import os
 import signal
@@ -55,10 +56,20 @@ def closed_port():
 @pytest.mark.parametrize("conn, err", [
     (f"tcp://127.0.0.1:{closed_port()}", errno.ECONNREFUSED),
     ("/dev/nonexistent-vuxoint", errno.ENOENT),
-], ids=["refused", "no-such-device"])
+    ("busy pty", errno.EBUSY),
+], ids=["refused", "no-such-device", "busy-port"])
 def test_failed_connection_names_the_os_reason(conn, err):
-    with pytest.raises(vuxoint.ConnectionError) as caught:
-        vuxoint.connect(conn, timeout=2)
+    master, slave = os.openpty()
+    try:
+        if conn == "busy pty":
+            # Another program holds the port, as a second tool would.
+            conn = os.ttyname(slave)
+            fcntl.flock(slave, fcntl.LOCK_EX)
+        with pytest.raises(vuxoint.ConnectionError) as caught:
+            vuxoint.connect(conn, timeout=2)
+    finally:
+        os.close(slave)
+        os.close(master)
     e = caught.value
     assert (e.errno, e.code) == (err, -err)
     assert str(e) == f"{conn}: connect: {os.strerror(err)} (errno {err})"

@@ -11,15 +11,16 @@
 //                            a connection string, handed to the library unchanged
 //
 // Parsing is text work (a raw connection string is checked by the transport's own
-// parser, which opens nothing); turning a target into a connection string (which may
-// list USB instruments) is connect.h's.
-#ifndef VUXOCLI_CONN_TARGET_H
-#define VUXOCLI_CONN_TARGET_H
+// parser, which opens nothing); turning a target into connection strings may list
+// the USB instruments. vuxod_conn_strings is this for every front.
+#ifndef VUXOD_CONN_TARGET_H
+#define VUXOD_CONN_TARGET_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vuxocli {
 
@@ -34,6 +35,11 @@ struct ConnTarget {
 
 // The target, or nullopt with the reason in *why.
 std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why);
+
+// The connection strings to try, in order. Empty with the result in *code
+// (VUXOD_E_NOT_FOUND, or libvuxoint's for a string it would not build) and the
+// whole message in *error ("usb: list USB instruments: none found").
+std::vector<std::string> conn_strings(const ConnTarget& target, int* code, std::string* error);
 
 // The forms above as lines for --help.
 const char* conn_forms_help();

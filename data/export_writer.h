@@ -6,10 +6,10 @@
 //   ndjson  one object per line, the same keys
 // Floats everywhere in their shortest round-trip form (number_text.h); texts
 // through the one escape rule (shown_text.h), since a serial number is raw bytes.
-#ifndef VUXOCLI_EXPORT_FORMATS_H
-#define VUXOCLI_EXPORT_FORMATS_H
+#ifndef VUXOD_EXPORT_WRITER_H
+#define VUXOD_EXPORT_WRITER_H
 
-#include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,10 +30,23 @@ class RowWriter {
     virtual void header(const std::vector<std::string>& names) = 0;
     virtual void row(const std::vector<Value>& values) = 0;
     virtual void finish() = 0;
+    // False once the sink refused bytes.
+    bool ok() const { return ok_; }
+
+  protected:
+    explicit RowWriter(Sink sink) : sink_(std::move(sink)) {}
+    void write(std::string_view text) { ok_ = ok_ && sink_(text); }
+
+  private:
+    Sink sink_;
+    bool ok_ = true;
 };
 
-// Writes to out, which stays the caller's.
-std::unique_ptr<RowWriter> make_writer(Format format, std::FILE* out);
+// Takes the bytes as they are written; false when they could not be, and the
+// writer then writes nothing more.
+using Sink = std::function<bool(std::string_view bytes)>;
+
+std::unique_ptr<RowWriter> make_writer(Format format, Sink sink);
 
 // A cell as text: integers in decimal, floats in their round-trip form, texts
 // escaped, NULL empty.

@@ -1,4 +1,4 @@
-#include "export_formats.h"
+#include "export_writer.h"
 
 #include <nlohmann/json.hpp>
 
@@ -26,13 +26,9 @@ Json cell_json(const Value& v) {
     return nullptr;
 }
 
-void write(std::FILE* out, std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), out);
-}
-
 class CsvWriter : public RowWriter {
   public:
-    explicit CsvWriter(std::FILE* out) : out_(out) {}
+    explicit CsvWriter(Sink sink) : RowWriter(std::move(sink)) {}
     void header(const std::vector<std::string>& names) override {
         std::vector<Value> cells(names.begin(), names.end());
         row(cells);
@@ -46,17 +42,14 @@ class CsvWriter : public RowWriter {
             line += csv_field(cell_text(values[i]));
         }
         line += "\r\n";
-        write(out_, line);
+        write(line);
     }
     void finish() override {}
-
-  private:
-    std::FILE* out_;
 };
 
 class JsonWriter : public RowWriter {
   public:
-    JsonWriter(std::FILE* out, bool lines) : out_(out), lines_(lines) {}
+    JsonWriter(Sink sink, bool lines) : RowWriter(std::move(sink)), lines_(lines) {}
     void header(const std::vector<std::string>& names) override { names_ = names; }
     void row(const std::vector<Value>& values) override {
         Json object = Json::object();
@@ -64,22 +57,21 @@ class JsonWriter : public RowWriter {
             object[names_[i]] = cell_json(values[i]);
         }
         if (!lines_) {
-            write(out_, first_ ? "[\n" : ",\n");
+            write(first_ ? "[\n" : ",\n");
         }
         first_ = false;
-        write(out_, object.dump());
+        write(object.dump());
         if (lines_) {
-            write(out_, "\n");
+            write("\n");
         }
     }
     void finish() override {
         if (!lines_) {
-            write(out_, first_ ? "[]\n" : "\n]\n");
+            write(first_ ? "[]\n" : "\n]\n");
         }
     }
 
   private:
-    std::FILE* out_;
     bool lines_;
     bool first_ = true;
     std::vector<std::string> names_;
@@ -100,11 +92,11 @@ std::optional<Format> parse_format(std::string_view name) {
     return std::nullopt;
 }
 
-std::unique_ptr<RowWriter> make_writer(Format format, std::FILE* out) {
+std::unique_ptr<RowWriter> make_writer(Format format, Sink sink) {
     if (format == Format::csv) {
-        return std::make_unique<CsvWriter>(out);
+        return std::make_unique<CsvWriter>(std::move(sink));
     }
-    return std::make_unique<JsonWriter>(out, format == Format::ndjson);
+    return std::make_unique<JsonWriter>(std::move(sink), format == Format::ndjson);
 }
 
 std::string csv_field(std::string_view text) {

@@ -1,8 +1,12 @@
 #include "conn_target.h"
 
+#include <array>
 #include <cctype>
 #include <charconv>
+#include <cstring>
+#include <set>
 
+#include "vuxodata.h"
 #include "vuxoint.h"
 
 namespace vuxocli {
@@ -73,7 +77,83 @@ std::optional<ConnTarget> parse_tcp(ConnTarget target, std::string_view rest, st
     return target;
 }
 
+constexpr int kUsbListCapacity = 32;
+
+std::vector<std::string> list_usb() {
+    std::vector<char> list(static_cast<std::size_t>(kUsbListCapacity) * VUXO_CONN_STRING_SIZE, 0);
+    int count = 0;
+    vuxo_list_usb_devices(list.data(), kUsbListCapacity, &count);
+    std::vector<std::string> out;
+    for (int i = 0; i < count && i < kUsbListCapacity; ++i) {
+        const char* entry = list.data() + static_cast<std::size_t>(i) * VUXO_CONN_STRING_SIZE;
+        out.emplace_back(entry, strnlen(entry, VUXO_CONN_STRING_SIZE - 1));
+    }
+    return out;
+}
+
+// The listing names ports, not USB serial numbers, while a USB connection
+// string may name either: the instrument with that serial number is looked for
+// under each product id (and prefix) the listing shows.
+std::vector<std::string> usb_serial_candidates(const std::string& serial) {
+    std::set<std::string> seen;
+    std::vector<std::string> out;
+    for (const std::string& entry : list_usb()) {
+        const std::size_t slash = entry.rfind('/');
+        if (slash == std::string::npos || entry.size() < 4) {
+            continue;
+        }
+        std::string text = entry.substr(0, 4) + ":" + serial + entry.substr(slash);
+        if (seen.insert(text).second) {
+            out.push_back(std::move(text));
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+std::vector<std::string> conn_strings(const ConnTarget& target, int* code, std::string* error) {
+    std::array<char, VUXO_CONN_STRING_SIZE> out{};
+    int rc = 0;
+    switch (target.kind) {
+    case ConnKind::tcp:
+        rc = vuxo_make_net_conn_string(out.data(), target.where.c_str(), target.port);
+        break;
+    case ConnKind::device:
+        rc = vuxo_make_serial_path_conn_string(out.data(), target.where.c_str());
+        break;
+    case ConnKind::bluetooth:
+        rc = vuxo_make_bt_conn_string(out.data(), target.where.c_str(), "");
+        break;
+    case ConnKind::raw:
+        return {target.where};
+    case ConnKind::usb_first: {
+        std::vector<std::string> all = list_usb();
+        if (all.empty()) {
+            *code = VUXOD_E_NOT_FOUND;
+            *error = target.text + ": list USB instruments: none found";
+            return {};
+        }
+        return {all.front()};
+    }
+    case ConnKind::usb_serial: {
+        std::vector<std::string> all = usb_serial_candidates(target.where);
+        if (all.empty()) {
+            *code = VUXOD_E_NOT_FOUND;
+            *error = target.text + ": list USB instruments: none found";
+        }
+        return all;
+    }
+    }
+    if (rc != 0) {
+        *code = rc;
+        *error = target.text + ": build the connection string: " + vuxod_result_text(rc) + " (" +
+                 std::to_string(rc) + ")";
+        return {};
+    }
+    out.back() = '\0';
+    return {out.data()};
+}
 
 std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why) {
     ConnTarget target;
