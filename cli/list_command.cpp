@@ -139,7 +139,7 @@ CLI::App* add_list_command(CLI::App& app, ListOptions* opt) {
         "One line per instrument on USB: its port, USB serial number, product id and the\n"
         "CONN that names it (usb:SERIAL, which holds wherever it is plugged in). With --bt,\n"
         "then one line per Bluetooth device in range: address, name and bt://ADDRESS\n"
-        "(pair an instrument first; see the README). With --json, one array of objects\n"
+        "(pair an instrument first; see docs/guide.md). With --json, one array of objects\n"
         "(link, conn, and port, usb_serial, product or address, name).\n"
         "\n"
         "Exit status 0 when something was found, 3 when nothing was (a line on standard\n"

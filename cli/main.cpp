@@ -33,7 +33,7 @@ std::string footer() {
     return std::string(conn_forms_help()) +
            "\n"
            "Database: vuxoint.db in the current directory unless --db names another; SQLite,\n"
-           "tables instruments, measurements and scan_values (see the README).\n"
+           "tables instruments, measurements and scan_values (see docs/tool.md).\n"
            "\n"
            "Exit status:\n"
            "  0    sync: every record fetched; export: everything written; the others: done\n"

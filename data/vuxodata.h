@@ -294,7 +294,7 @@ VUXOD_API uint32_t vuxod_download_order(const vuxod_entry* entries, uint32_t cou
  * becomes VUXOD_CHUNK_SMALL for the rest of the connection (a failure of both, a
  * missing file say, leaves it alone). An answer of another size gives
  * VUXOD_E_ANSWER, a chunk answer with no bytes VUXOD_E_SHORT, an instrument that
- * stopped answering VUXOD_E_GONE (see the rule for late answers in the README);
+ * stopped answering VUXOD_E_GONE (see the rule for late answers in docs/record-layer.md);
  * otherwise the first failing request's result. */
 VUXOD_API int vuxod_fetch_record(vuxod_session* s, int32_t slot, uint8_t* record, size_t capacity,
                                  size_t* size);

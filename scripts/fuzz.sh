@@ -10,7 +10,7 @@
 # (FUZZ_BUILD, default build-fuzz). Each run starts from the seed corpus in
 # fuzz/corpus/<target> and keeps what it finds in fuzz/corpus-run/<target>
 # (not in the repository). A crash leaves its input in <FUZZ_BUILD>/crashes/ and
-# fails the script. The last line per target gives its executions for the README.
+# fails the script. The last line per target gives its executions for docs/testing.md.
 set -eu
 cd "$(dirname "$0")/.."
 BUILD=${FUZZ_BUILD:-build-fuzz}

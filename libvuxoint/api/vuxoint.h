@@ -107,7 +107,7 @@ VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count);
  * is no USB connection string; -ENODEV when no attached port matches. */
 VUXO_API int vuxo_usb_describe(const char* entry, char* port, char* usb_serial, int* product_id);
 
-/* 0 when conn_string is one the transport can open (formats in the README),
+/* 0 when conn_string is one the transport can open (formats in docs/transport.md),
  * -EINVAL otherwise. Opens and sends nothing; needs no vuxo_library_init. */
 VUXO_API int vuxo_check_conn_string(const char* conn_string);
 

@@ -105,7 +105,7 @@ COMM_API int comm_shut(void);
  * before this returns; events follow on the connection's thread. rx_size
  * bounds one COMM_EV_DATA (1..65536; 0 or less: 4096); tick_ms is the silence
  * that makes one COMM_EV_TIMEOUT (0 or less: no ticks). -EINVAL for a text
- * that is no connection string (formats in the README), -EAFNOSUPPORT for
+ * that is no connection string (formats in docs/transport.md), -EAFNOSUPPORT for
  * Bluetooth where the build has none, -ESHUTDOWN before comm_init. */
 COMM_API int comm_connect(int* conn_id, const char* conn_string, comm_event_proc proc, int rx_size,
                           int tick_ms, void* context);
@@ -178,7 +178,7 @@ COMM_API int comm_usb_describe(const char* conn_string, char* port, char* usb_se
 
 /* Connection strings: zero-terminated, at most 127 characters; out holds 128.
  * A refused string leaves "" in out: -EINVAL for values the link cannot carry,
- * -ENAMETOOLONG past 127 characters. Formats are in the README.
+ * -ENAMETOOLONG past 127 characters. Formats are in docs/transport.md.
  * comm_make_conn_string_usb takes a device text that begins with "USBF", "USBS"
  * or "USBU" (then, optionally, ":" and a tty path, a USB serial number, or a
  * whole listing entry), vendor 0x1781 and the product id. */

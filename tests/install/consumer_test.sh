@@ -22,7 +22,7 @@ for p in vuxoint-test vuxoint-sim; do
     "$prefix/bin/$p" --version
 done
 
-echo "== pkg-config, with the runpath the README asks for"
+echo "== pkg-config, with the runpath docs/library.md asks for"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 ${CC:-cc} -std=c99 -Wall -Wextra -Werror -o "$work/consumer_pc" "$src/consumer.c" \
