@@ -8,7 +8,6 @@
 
 #include "export_rows.h"
 #include "shown_text.h"
-#include "sqlite_handle.h"
 
 namespace vuxocli {
 
@@ -58,27 +57,13 @@ class Fields {
 // (or none in the period): a synced instrument is never missing from the page.
 bool load_instruments(Store& store, const QueryFilter& filter, std::vector<ReportInstrument>* out,
                       std::string* error) {
-    Statement st(store.handle(), "SELECT serial, generation, firmware, last_sync FROM instruments "
-                                 "ORDER BY serial");
-    if (!st.ok()) {
-        *error = sqlite3_errmsg(store.handle());
+    std::vector<StoredInstrument> stored;
+    if (!store.instruments(filter.serial, &stored, error)) {
         return false;
     }
-    const auto bytes = [&](int i) {
-        const auto* t = static_cast<const char*>(sqlite3_column_blob(st.get(), i));
-        return std::string_view(t != nullptr ? t : "",
-                                static_cast<std::size_t>(sqlite3_column_bytes(st.get(), i)));
-    };
-    const auto text = [&](int i) { return shown(bytes(i)); };
-    int rc = SQLITE_OK;
-    while ((rc = st.step()) == SQLITE_ROW) {
-        if (!filter.serial || *filter.serial == bytes(0)) {
-            out->push_back({text(0), text(1), text(2), text(3)});
-        }
-    }
-    if (rc != SQLITE_DONE) {
-        *error = sqlite3_errmsg(store.handle());
-        return false;
+    for (const StoredInstrument& i : stored) {
+        out->push_back(
+            {shown(i.serial), shown(i.generation), shown(i.firmware), shown(i.last_sync)});
     }
     return true;
 }

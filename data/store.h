@@ -1,13 +1,12 @@
-// The local store of downloaded measurements: one SQLite file (schema.h), in
-// WAL mode, written one record per transaction so that whatever was stored
+// The local store of downloaded measurements, whatever engine keeps them: each
+// record is written in a transaction of its own, so that whatever was stored
 // before an interruption (Ctrl-C, kill -9, an unplugged cable) stays stored.
 //
 // open, has, put and query are all a subcommand needs; nothing stored is ever
-// changed or deleted (the schema's triggers refuse it).
+// changed or deleted. No engine's handle leaves the store: a front that needs
+// something else from it gets a method here.
 #ifndef VUXOCLI_STORE_H
 #define VUXOCLI_STORE_H
-
-#include <sqlite3.h>
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +16,6 @@
 #include <variant>
 #include <vector>
 
-#include "sqlite_handle.h"
 #include "vuxodata.h"
 
 namespace vuxocli {
@@ -37,60 +35,85 @@ struct QueryFilter {
     std::optional<std::string> since;  // taken_at at or after this ISO 8601 text
     std::optional<std::string> until;  // taken_at at or before this ISO 8601 text
     bool scans = false;                // one row per scan value instead of per measurement
+    // By instrument and then in the instrument's order of keys, instead of by
+    // the time each was taken.
+    bool key_order = false;
 };
 
 enum class PutResult { stored, already_held, failed };
+
+// An instrument's row as stored; the serial is the instrument's bytes, as it sent them.
+struct StoredInstrument {
+    std::string serial;
+    std::string generation; // "V1" or "V2"
+    std::string firmware;
+    std::string last_sync;
+};
+
+// A measurement's record as it came from the instrument, for decoding again.
+struct StoredRecord {
+    std::string instrument; // the serial, as the instrument sent it
+    int generation = -1;    // VUXOD_V1 or VUXOD_V2
+    int64_t slot = 0;
+    int64_t key = 0;
+    int64_t number = 0;
+    std::string taken_at;
+    int64_t kind = 0;
+    std::vector<uint8_t> raw;
+};
 
 class Store {
   public:
     enum class Mode { write, read };
 
-    // Opens (write: creates when missing) and checks the file; brings an older
-    // schema up to date (write only). Null with the reason in *error. Reading
-    // writes nothing and leaves no -wal or -shm file behind, so it works on
-    // read-only media and in a directory the user cannot write.
+    // Opens (write: creates when missing) and checks the store; brings an
+    // older schema up to date (write only). Null with the reason in *error.
+    // Reading writes nothing, so it works where the user may not write.
     static std::unique_ptr<Store> open(const std::string& path, Mode mode, std::string* error);
-    // What a write open would say, without creating a missing file: an
-    // existing one is opened for writing (and brought up to date), for a
-    // missing one its directory must be writable. False with the reason.
+    // What a write open would say, without creating a missing store. False
+    // with the reason.
     static bool check_writable(const std::string& path, std::string* error);
-    ~Store();
+    virtual ~Store() = default;
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
     // The instrument's row, when it has one: *id and its recorded *firmware.
-    bool find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
-                         std::string* error);
+    virtual bool find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
+                                 std::string* error) = 0;
     // Records the instrument (first and last sync now) or updates its firmware
     // and last sync; *id receives its row id.
-    bool note_sync(const InstrumentInfo& info, int64_t* id, std::string* error);
+    virtual bool note_sync(const InstrumentInfo& info, int64_t* id, std::string* error) = 0;
+    // Every instrument, or the one with this serial, by serial.
+    virtual bool instruments(const std::optional<std::string>& serial,
+                             std::vector<StoredInstrument>* out, std::string* error) = 0;
 
-    bool has(int64_t instrument_id, int32_t slot, uint32_t key, std::string* error);
+    virtual bool has(int64_t instrument_id, int32_t slot, uint32_t key, std::string* error) = 0;
     // Every (slot, key) held for the instrument with this serial number, in
     // ascending (slot, key) order.
-    bool held(const std::string& serial, std::vector<vuxod_slot_key>* out, std::string* error);
+    virtual bool held(const std::string& serial, std::vector<vuxod_slot_key>* out,
+                      std::string* error) = 0;
     // Stores the record, its decoded fields and its scan values in one transaction.
-    PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error);
+    virtual PutResult put(int64_t instrument_id, const vuxod_record& record,
+                          std::string* error) = 0;
 
     // Calls header once with the column names, then each with the values of
-    // every row the filter selects, by instrument and then in the instrument's
+    // every row the filter selects: by time taken (ties by instrument, then
+    // key), or with key_order by instrument and then in the instrument's
     // order of keys. False with *error when the query failed; each returning
     // false stops it quietly.
     using HeaderFn = std::function<void(const std::vector<std::string>& names)>;
     using RowFn = std::function<bool(const std::vector<Value>& row)>;
-    bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
-               std::string* error);
+    virtual bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
+                       std::string* error) = 0;
 
-    sqlite3* handle() const { return db_; }
+    // The records of the measurements query selects (its scans ignored), in
+    // the same order. False with *error when reading failed; each returning
+    // false stops it quietly.
+    using RecordFn = std::function<bool(const StoredRecord& record)>;
+    virtual bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) = 0;
 
-  private:
-    explicit Store(sqlite3* db) : db_(db) {}
-    bool prepare(std::string* error);
-
-    sqlite3* db_ = nullptr;
-    Statement insert_measurement_;
-    Statement insert_value_;
-    Statement has_;
+  protected:
+    Store() = default;
 };
 
 // One instrument's records stored as every front stores them: the instrument's row

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -77,8 +78,9 @@ TEST_F(StoreTest, StoredMeasurementsAreKept) {
     std::string error;
     auto store = Store::open(path, Store::Mode::write, &error);
     ASSERT_TRUE(store) << error;
-    EXPECT_EQ(pragma(store->handle(), "PRAGMA user_version"), vuxocli::current_schema_version());
-    EXPECT_EQ(pragma(store->handle(), "PRAGMA application_id"), vuxocli::kVuxointAppId);
+    sqlite3* db = raw_open();
+    EXPECT_EQ(pragma(db, "PRAGMA user_version"), vuxocli::current_schema_version());
+    EXPECT_EQ(pragma(db, "PRAGMA application_id"), vuxocli::kVuxointAppId);
     int64_t id = 0;
     ASSERT_TRUE(store->note_sync({"A2000001", VUXOD_V2, "2.10"}, &id, &error)) << error;
 
@@ -100,19 +102,106 @@ TEST_F(StoreTest, StoredMeasurementsAreKept) {
     ASSERT_TRUE(store->held("A2000001", &held, &error));
     ASSERT_EQ(held.size(), 2u);
     EXPECT_EQ(held[0].key, 1234u);
-    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM scan_values"), 6);
+    EXPECT_EQ(pragma(db, "SELECT count(*) FROM scan_values"), 6);
 
     for (const char* sql : {"UPDATE measurements SET raw = x'00'", "DELETE FROM measurements",
                             "UPDATE scan_values SET mark = 1", "DELETE FROM scan_values"}) {
-        EXPECT_FALSE(vuxocli::exec(store->handle(), sql, &error)) << sql;
+        EXPECT_FALSE(vuxocli::exec(db, sql, &error)) << sql;
     }
-    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM measurements"), 2);
+    EXPECT_EQ(pragma(db, "SELECT count(*) FROM measurements"), 2);
 
     // A second sync of the same instrument keeps its row and first sync time.
     int64_t again = 0;
     ASSERT_TRUE(store->note_sync({"A2000001", VUXOD_V2, "2.11"}, &again, &error));
     EXPECT_EQ(again, id);
-    EXPECT_EQ(pragma(store->handle(), "SELECT count(*) FROM instruments"), 1);
+    EXPECT_EQ(pragma(db, "SELECT count(*) FROM instruments"), 1);
+    sqlite3_close(db);
+}
+
+// Rows come by time taken unless asked in key order, scan values within their
+// scan; records come back in the same order with the bytes that were put.
+TEST_F(StoreTest, TimeOrKeyOrderAndRawRecords) {
+    std::string error;
+    auto store = Store::open(path, Store::Mode::write, &error);
+    ASSERT_TRUE(store) << error;
+    struct Put {
+        const char* serial;
+        int generation;
+        uint32_t key;
+        int month;  // of 2024, so time and key order differ
+        int values; // a scan's; 0 for a single measurement
+    } puts[] = {{"A1", VUXOD_V1, 1, 3, 1}, {"A1", VUXOD_V1, 2, 1, 0}, {"B2", VUXOD_V2, 1, 2, 2}};
+    std::vector<std::vector<uint8_t>> raws;
+    for (const Put& p : puts) {
+        int64_t id = 0;
+        ASSERT_TRUE(store->note_sync({p.serial, p.generation, "1.0"}, &id, &error)) << error;
+        auto m = std::make_unique<vuxod_measurement>();
+        m->generation = p.generation;
+        m->year = 2024;
+        m->month = p.month;
+        m->day = 1;
+        m->kind = p.values > 0 ? VUXOD_KIND_SCAN : VUXOD_KIND_SINGLE;
+        m->values_decoded = p.values;
+        m->raw_size = p.generation == VUXOD_V1 ? VUXOD_V1_RECORD_SIZE : VUXOD_V2_RECORD_SIZE;
+        for (uint32_t i = 0; i < m->raw_size; ++i) {
+            m->raw[i] = static_cast<uint8_t>(i * 7 + p.key + raws.size());
+        }
+        raws.emplace_back(m->raw, m->raw + m->raw_size);
+        const vuxod_record rec{0, p.key, 0, m->raw, m->raw_size, m.get(), nullptr, 0};
+        ASSERT_EQ(store->put(id, rec, &error), vuxocli::PutResult::stored) << error;
+    }
+
+    using Rows = std::vector<std::string>; // "serial/key/index"
+    const struct {
+        bool scans, key_order;
+        Rows expected;
+    } cases[] = {
+        {false, false, {"A1/2/", "B2/1/", "A1/1/"}},
+        {false, true, {"A1/1/", "A1/2/", "B2/1/"}},
+        {true, false, {"B2/1/0", "B2/1/1", "A1/1/0"}},
+        {true, true, {"A1/1/0", "B2/1/0", "B2/1/1"}},
+    };
+    for (const auto& c : cases) {
+        vuxocli::QueryFilter f;
+        f.scans = c.scans;
+        f.key_order = c.key_order;
+        std::vector<std::string> names;
+        Rows rows;
+        const auto cell = [&](const std::vector<vuxocli::Value>& row, const char* name) {
+            const auto i = std::find(names.begin(), names.end(), name) - names.begin();
+            if (const auto* t = std::get_if<std::string>(&row[static_cast<std::size_t>(i)])) {
+                return *t;
+            }
+            return std::to_string(std::get<int64_t>(row[static_cast<std::size_t>(i)]));
+        };
+        ASSERT_TRUE(store->query(
+            f, [&](const std::vector<std::string>& n) { names = n; },
+            [&](const std::vector<vuxocli::Value>& row) {
+                rows.push_back(cell(row, "instrument") + "/" + cell(row, "key") + "/" +
+                               (c.scans ? cell(row, "index") : ""));
+                return true;
+            },
+            &error))
+            << error;
+        EXPECT_EQ(rows, c.expected) << "scans " << c.scans << ", key order " << c.key_order;
+        if (c.scans) {
+            continue;
+        }
+        Rows records;
+        ASSERT_TRUE(store->records(
+            f,
+            [&](const vuxocli::StoredRecord& r) {
+                records.push_back(r.instrument + "/" + std::to_string(r.key) + "/");
+                const std::size_t at = r.instrument == "B2" ? 2 : r.key == 1 ? 0 : 1;
+                EXPECT_EQ(r.raw, raws[at]) << records.back();
+                EXPECT_EQ(r.generation, puts[at].generation) << records.back();
+                EXPECT_EQ(r.taken_at.substr(0, 7), "2024-0" + std::to_string(puts[at].month));
+                return true;
+            },
+            &error))
+            << error;
+        EXPECT_EQ(records, c.expected) << "records, key order " << c.key_order;
+    }
 }
 
 // Syncs started together on a database that does not exist yet: every one opens
@@ -124,8 +213,11 @@ TEST_F(StoreTest, OpenedAtOnceWhileMissing) {
     std::string error;
     auto reference = Store::open(dir + "/reference.db", Store::Mode::write, &error);
     ASSERT_TRUE(reference) << error;
-    const int64_t objects = pragma(reference->handle(), "SELECT count(*) FROM sqlite_schema");
     reference.reset();
+    sqlite3* ref = nullptr;
+    ASSERT_EQ(sqlite3_open((dir + "/reference.db").c_str(), &ref), SQLITE_OK);
+    const int64_t objects = pragma(ref, "SELECT count(*) FROM sqlite_schema");
+    sqlite3_close(ref);
     for (const char* suffix : {"", "-wal", "-shm"}) {
         std::remove((dir + "/reference.db" + suffix).c_str());
     }
