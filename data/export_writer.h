@@ -24,6 +24,10 @@ enum class Format { csv, json, ndjson };
 
 std::optional<Format> parse_format(std::string_view name);
 
+// Takes the bytes as they are written; false when they could not be, and the
+// writer then writes nothing more.
+using Sink = std::function<bool(std::string_view bytes)>;
+
 class RowWriter {
   public:
     virtual ~RowWriter() = default;
@@ -41,10 +45,6 @@ class RowWriter {
     Sink sink_;
     bool ok_ = true;
 };
-
-// Takes the bytes as they are written; false when they could not be, and the
-// writer then writes nothing more.
-using Sink = std::function<bool(std::string_view bytes)>;
 
 std::unique_ptr<RowWriter> make_writer(Format format, Sink sink);
 
