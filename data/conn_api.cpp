@@ -4,32 +4,25 @@
 #include <cstring>
 #include <exception>
 
+#include "c_text.h"
 #include "conn_target.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
 
 namespace {
 
-void put_text(const std::string& text, char* out, size_t size) {
-    if (out != nullptr && size > 0) {
-        const size_t n = std::min(text.size(), size - 1);
-        std::memcpy(out, text.data(), n);
-        out[n] = '\0';
-    }
-}
-
 int conn_strings(const char* conn, char* out, int capacity, int* count, char* why,
                  size_t why_size) {
     std::string reason;
     const std::optional<vuxocli::ConnTarget> target = vuxocli::parse_conn(conn, &reason);
     if (!target) {
-        put_text(std::string("CONN \"") + conn + "\": " + reason, why, why_size);
+        vuxocli::copy_text(why, why_size, std::string("CONN \"") + conn + "\": " + reason);
         return VUXOD_E_CONN_FORM;
     }
     int code = VUXOD_OK;
     const std::vector<std::string> strings = vuxocli::conn_strings(*target, &code, &reason);
     if (strings.empty()) {
-        put_text(reason, why, why_size);
+        vuxocli::copy_text(why, why_size, reason);
         return code;
     }
     *count = 0;
@@ -37,8 +30,8 @@ int conn_strings(const char* conn, char* out, int capacity, int* count, char* wh
         if (*count == capacity) {
             break;
         }
-        put_text(s, out + static_cast<size_t>(*count) * VUXO_CONN_STRING_SIZE,
-                 VUXO_CONN_STRING_SIZE);
+        vuxocli::copy_text(out + static_cast<size_t>(*count) * VUXO_CONN_STRING_SIZE,
+                           VUXO_CONN_STRING_SIZE, s);
         ++*count;
     }
     return VUXOD_OK;
@@ -46,8 +39,8 @@ int conn_strings(const char* conn, char* out, int capacity, int* count, char* wh
 
 } // namespace
 
-extern "C" int vuxod_conn_strings(const char* conn, char* out, int capacity, int* count,
-                                  char* why, size_t why_size) {
+extern "C" int vuxod_conn_strings(const char* conn, char* out, int capacity, int* count, char* why,
+                                  size_t why_size) {
     if (conn == nullptr || out == nullptr || count == nullptr || capacity < 1) {
         return VUXOD_E_ARGUMENT;
     }

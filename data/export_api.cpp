@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 
+#include "c_text.h"
 #include "export_rows.h"
 #include "export_writer.h"
 #include "output_file.h"
@@ -14,14 +15,6 @@
 namespace {
 
 using vuxocli::Format;
-
-void put_text(const std::string& text, char* out, size_t size) {
-    if (out != nullptr && size > 0) {
-        const size_t n = std::min(text.size(), size - 1);
-        std::memcpy(out, text.data(), n);
-        out[n] = '\0';
-    }
-}
 
 std::string text_or_empty(const char* text) {
     return text != nullptr ? text : "";
@@ -37,8 +30,7 @@ int read_options(const vuxod_export_options& o, vuxocli::ExportQuery* q, Format*
         return VUXOD_E_ARGUMENT;
     }
     *format = *f;
-    if (!vuxocli::set_period(text_or_empty(o.since), text_or_empty(o.until), &q->filter,
-                             message)) {
+    if (!vuxocli::set_period(text_or_empty(o.since), text_or_empty(o.until), &q->filter, message)) {
         return VUXOD_E_ARGUMENT;
     }
     if (o.instrument != nullptr && o.instrument[0] != '\0') {
@@ -115,7 +107,7 @@ extern "C" void vuxod_export_options_init(vuxod_export_options* o) {
 extern "C" int vuxod_export(const char* db_path, const vuxod_export_options* o, char* message,
                             size_t message_size) {
     if (db_path == nullptr || o == nullptr || o->struct_size < sizeof(vuxod_export_options)) {
-        put_text("export: missing database or options", message, message_size);
+        vuxocli::copy_text(message, message_size, "export: missing database or options");
         return VUXOD_E_ARGUMENT;
     }
     std::string text;
@@ -125,7 +117,7 @@ extern "C" int vuxod_export(const char* db_path, const vuxod_export_options* o, 
     } catch (const std::exception& e) {
         text = std::string("export: ") + e.what();
     }
-    put_text(text, message, message_size);
+    vuxocli::copy_text(message, message_size, text);
     return rc;
 }
 

@@ -13,11 +13,13 @@ namespace vuxocli {
 
 namespace {
 
-constexpr const char* kReadingColumns[] = {
-    "instrument",           "generation", "slot",        "key",
-    "number",               "taken_at",   "kind",        "index",
-    "susceptibility",       "susceptibility_units",      "conductivity",
-    "conductivity_units",   "mark",       "format_version"};
+constexpr const char* kReadingColumns[] = {"instrument",     "generation",
+                                           "slot",           "key",
+                                           "number",         "taken_at",
+                                           "kind",           "index",
+                                           "susceptibility", "susceptibility_units",
+                                           "conductivity",   "conductivity_units",
+                                           "mark",           "format_version"};
 
 // A float as stored: NaN has no place in CSV or JSON and is exported empty.
 Value float_value(float v) {

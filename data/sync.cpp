@@ -9,10 +9,13 @@
 #include <thread>
 #include <vector>
 
+#include "c_text.h"
 #include "exchange.h"
 #include "store.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
+
+using vuxocli::copy_text;
 
 namespace {
 
@@ -74,12 +77,6 @@ void on_progress(int phase, uint32_t done, uint32_t total, void* user) {
     if (run.o->progress != nullptr) {
         run.o->progress(phase, done, total, run.o->user);
     }
-}
-
-void copy_text(char* out, std::size_t size, const std::string& text) {
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(out, text.data(), n);
-    out[n] = '\0';
 }
 
 // Eight characters fill the instrument's field without a terminating zero.

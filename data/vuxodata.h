@@ -44,10 +44,13 @@
  * The layer takes no lock and keeps no global state.
  *
  * Memory: buffers and structs are the caller's. Only vuxod_sync (its database
- * connection and the list of what is held) and vuxod_read_log allocate: its
+ * connection and the list of what is held), vuxod_export (its database connection
+ * and one row at a time), vuxod_conn_strings (the USB listing) and vuxod_read_log
+ * allocate: its
  * working copy of the entry list and the download order (12 bytes an entry, at
  * most 128,000 entries, so at most 1.5 MiB) and one vuxod_measurement, freed
- * before it returns. Nothing here prints, logs or raises an exception.
+ * before it returns. Nothing here prints, logs or raises an exception; only
+ * vuxod_export writes, to the output its caller names.
  *
  * Sizes are in bytes. All numbers in the instrument's data are little-endian; the
  * layer decodes them whatever the host's byte order.
@@ -554,14 +557,15 @@ VUXOD_API const char* vuxod_conn_forms_help(void);
  * in the documented export format (docs/export-format.md) whose version
  * VUXOD_EXPORT_FORMAT_VERSION every row carries in its format_version column. */
 #define VUXOD_EXPORT_FORMAT_VERSION 2
-/* Flags of vuxod_export_options. */
-#define VUXOD_EXPORT_VALUES 0x01u    /* one row per reading (a scan's profile, a single
-                                        measurement's readings) instead of one per
-                                        measurement */
-#define VUXOD_EXPORT_SI 0x02u        /* CGS susceptibility x 4 pi to SI, a resistivity
-                                        in Ohm.m to a conductivity 1/rho in S/m; "%"
-                                        values stay as they are */
-#define VUXOD_EXPORT_KEY_ORDER 0x04u /* the instrument's key order instead of time order */
+/* Flags of vuxod_export_options.
+ * VALUES: one row per reading (a scan's profile, a single measurement's readings)
+ *   instead of one per measurement.
+ * SI: CGS susceptibility x 4 pi to SI, a resistivity in Ohm.m to a conductivity
+ *   1/rho in S/m; "%" values stay as they are.
+ * KEY_ORDER: the instrument's key order instead of time order. */
+#define VUXOD_EXPORT_VALUES 0x01u
+#define VUXOD_EXPORT_SI 0x02u
+#define VUXOD_EXPORT_KEY_ORDER 0x04u
 /* Takes `size` bytes of the export; 0 when written, nonzero ends the export with
  * VUXOD_E_OUTPUT. */
 typedef int (*vuxod_sink_fn)(const char* bytes, size_t size, void* user);
