@@ -372,12 +372,10 @@ bool SqliteStore::held(const std::string& serial, std::vector<vuxod_slot_key>* o
     return rc == SQLITE_DONE ? true : failed(db_, error);
 }
 
-PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
+PutResult SqliteStore::insert(int64_t instrument_id, const vuxod_record& record,
+                              std::string* error) {
     const vuxod_measurement& m = *record.m;
     const bool v2 = m.generation == VUXOD_V2;
-    if (!exec(db_, "BEGIN IMMEDIATE", error)) {
-        return PutResult::failed;
-    }
     Statement& st = insert_measurement_;
     st.reset();
     st.bind(1, instrument_id);
@@ -408,11 +406,9 @@ PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, st
     st.bind(24, std::string_view(iso_utc_now()));
     if (st.step() != SQLITE_DONE) {
         failed(db_, error);
-        rollback(db_);
         return PutResult::failed;
     }
     if (sqlite3_changes(db_) == 0) {
-        rollback(db_);
         return PutResult::already_held;
     }
     const int64_t measurement_id = sqlite3_last_insert_rowid(db_);
@@ -423,7 +419,6 @@ PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, st
                   std::string_view(reinterpret_cast<const char*>(record.note), record.note_size));
         if (note.step() != SQLITE_DONE) {
             failed(db_, error);
-            rollback(db_);
             return PutResult::failed;
         }
     }
@@ -441,15 +436,38 @@ PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, st
         v.bind(5, static_cast<int64_t>(m.marks[i] != 0));
         if (v.step() != SQLITE_DONE) {
             failed(db_, error);
-            rollback(db_);
             return PutResult::failed;
+        }
+    }
+    return PutResult::stored;
+}
+
+PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
+    std::vector<PutResult> results;
+    put_all(instrument_id, {&record}, &results, error);
+    return results.front();
+}
+
+bool SqliteStore::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                          std::vector<PutResult>* results, std::string* error) {
+    results->assign(records.size(), PutResult::failed);
+    if (!exec(db_, "BEGIN IMMEDIATE", error)) {
+        return false;
+    }
+    std::vector<PutResult> done;
+    for (const vuxod_record* record : records) {
+        done.push_back(insert(instrument_id, *record, error));
+        if (done.back() == PutResult::failed) {
+            rollback(db_);
+            return false;
         }
     }
     if (!exec(db_, "COMMIT", error)) {
         rollback(db_);
-        return PutResult::failed;
+        return false;
     }
-    return PutResult::stored;
+    *results = std::move(done);
+    return true;
 }
 
 bool SqliteStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,

@@ -30,11 +30,15 @@ class SqliteStore final : public Store {
     bool held(const std::string& serial, std::vector<vuxod_slot_key>* out,
               std::string* error) override;
     PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error) override;
+    bool put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                 std::vector<PutResult>* results, std::string* error) override;
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                std::string* error) override;
     bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) override;
 
   private:
+    // The record's rows, inside the caller's transaction.
+    PutResult insert(int64_t instrument_id, const vuxod_record& record, std::string* error);
     explicit SqliteStore(sqlite3* db) : db_(db) {}
     bool prepare(std::string* error);
 

@@ -24,6 +24,28 @@ PutResult InstrumentRecords::keep(const vuxod_record& record, std::string* error
     return store->put(instrument_id, record, error);
 }
 
+bool InstrumentRecords::keep_all(const std::vector<const vuxod_record*>& records,
+                                 std::vector<PutResult>* results, std::string* error) {
+    if (!noted && !store->note_sync(info, &instrument_id, error)) {
+        results->assign(records.size(), PutResult::failed);
+        return false;
+    }
+    noted = true;
+    return store->put_all(instrument_id, records, results, error);
+}
+
+bool Store::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                    std::vector<PutResult>* results, std::string* error) {
+    results->assign(records.size(), PutResult::failed);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        (*results)[i] = put(instrument_id, *records[i], error);
+        if ((*results)[i] == PutResult::failed) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::string iso_taken_at(const vuxod_measurement& m) {
     char text[64];
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", m.year, m.month, m.day,

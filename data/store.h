@@ -95,6 +95,11 @@ class Store {
     // Stores the record, its decoded fields and its scan values in one transaction.
     virtual PutResult put(int64_t instrument_id, const vuxod_record& record,
                           std::string* error) = 0;
+    // Stores the records in one transaction where the engine can (so a batch costs
+    // one commit), each result in (*results)[i]; on false nothing of the batch was
+    // stored that is not marked stored. The default puts them one by one.
+    virtual bool put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                         std::vector<PutResult>* results, std::string* error);
 
     // Calls header once with the column names, then each with the values of
     // every row the filter selects: by time taken (ties by instrument, then
@@ -126,6 +131,9 @@ struct InstrumentRecords {
     int64_t instrument_id = 0;
 
     PutResult keep(const vuxod_record& record, std::string* error);
+    // put_all, after the instrument's row.
+    bool keep_all(const std::vector<const vuxod_record*>& records, std::vector<PutResult>* results,
+                  std::string* error);
 };
 
 // ISO 8601 texts: the instrument's own time (no zone) and the current UTC time.

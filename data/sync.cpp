@@ -11,6 +11,7 @@
 
 #include "c_text.h"
 #include "exchange.h"
+#include "record_writer.h"
 #include "store.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
@@ -27,6 +28,8 @@ struct Run {
     // The instrument's row is written with the first record stored, so that an
     // interrupted sync still names it, and again when the sync completes.
     vuxocli::InstrumentRecords records;
+    // Stores on its own thread while the next record is fetched.
+    std::unique_ptr<vuxocli::RecordWriter> writer;
     uint32_t stored = 0;
     uint32_t already_held = 0;
     int db_step = VUXOD_DB_NONE;
@@ -41,18 +44,7 @@ bool stop_asked(const Run& run) {
 int on_record(const vuxod_record* record, void* user) {
     Run& run = *static_cast<Run*>(user);
     try {
-        std::string error;
-        switch (run.records.keep(*record, &error)) {
-        case PutResult::stored:
-            ++run.stored;
-            break;
-        case PutResult::already_held:
-            ++run.already_held;
-            break;
-        case PutResult::failed:
-            run.db_step = VUXOD_DB_STORE;
-            run.db_error = error;
-            run.db_error_slot = record->slot;
+        if (!run.writer->push(*record)) {
             return 1;
         }
     } catch (...) {
@@ -62,6 +54,18 @@ int on_record(const vuxod_record* record, void* user) {
         return 1;
     }
     return stop_asked(run) ? 1 : 0;
+}
+
+// Waits for the writer and takes over what it stored, and why it stopped.
+void settle(Run& run) {
+    const vuxocli::RecordWriter::Counts c = run.writer->drain();
+    run.stored = c.stored;
+    run.already_held = c.already_held;
+    if (c.failed && run.db_step == VUXOD_DB_NONE) {
+        run.db_step = VUXOD_DB_STORE;
+        run.db_error = c.error;
+        run.db_error_slot = c.error_slot;
+    }
 }
 
 int on_failure(int32_t slot, uint32_t key, int code, void* user) {
@@ -178,9 +182,15 @@ int sync(int conn_id, const char* db_path, const vuxod_sync_options* o, const vu
     uint32_t stored_before = 0;
     int reconnects = 0;
     int retries = 0;
+    // A queue of a few dozen records: the reader runs ahead of the store by at
+    // most that many, and a batch of them costs one commit.
+    constexpr std::size_t kQueued = 32;
+    run.writer = std::make_unique<vuxocli::RecordWriter>(&run.records, kQueued);
     for (;;) {
         stored_before = run.stored;
         rc = read_pass(run, &session, &report, &error);
+        // The next pass asks the store what it holds: all of this one first.
+        settle(run);
         if (rc == VUXOD_E_DATABASE) {
             return database_failure(out, VUXOD_DB_READ, error, -1);
         }

@@ -41,7 +41,9 @@
  * connection callbacks (they run on the transport's thread). As with libvuxoint,
  * the commands of one connection must not run concurrently: one session, one
  * thread at a time; different sessions may run on different threads at once.
- * The layer takes no lock and keeps no global state.
+ * The layer keeps no global state and takes no lock, except that vuxod_sync
+ * stores records on a thread of its own while it fetches the next (that thread
+ * ends before vuxod_sync returns; every callback still runs on the caller's).
  *
  * Memory: buffers and structs are the caller's. Only vuxod_sync (its database
  * connection and the list of what is held), vuxod_export (its database connection
@@ -491,8 +493,10 @@ typedef struct vuxod_sync_summary {
 
 /* The incremental sync of the connection's log into the SQLite file at db_path:
  * reads the entry count and the entry list, fetches only the (slot, key) pairs
- * the file does not hold, and stores each record in its own transaction as it
- * arrives, so an interrupted sync keeps what it stored and the next one fetches
+ * the file does not hold, and stores the records as they arrive, on a writer
+ * thread while the next is fetched: what is waiting when the writer turns to it
+ * (at most a few dozen records) goes into one transaction. An interrupted sync
+ * keeps what it committed and counts nothing else as stored; the next one fetches
  * the rest. A slot whose key changed is a new measurement. A record the
  * instrument fails to deliver is reported to on_failure and the sync goes on;
  * records that failed get one more pass at the end. A lost connection, or an
