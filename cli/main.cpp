@@ -35,7 +35,9 @@ std::string footer() {
     return std::string(conn_forms_help()) +
            "\n"
            "Database: vuxoint.db in the current directory unless --db names another; SQLite,\n"
-           "tables instruments, measurements and scan_values (see docs/tool.md).\n"
+           "tables instruments, measurements and scan_values (see docs/tool.md). --db\n"
+           "postgresql://USER@HOST[:PORT]/DBNAME keeps it on a PostgreSQL server instead\n"
+           "(the password from PGPASSWORD or ~/.pgpass; see docs/team-database.md).\n"
            "\n"
            "Exit status:\n"
            "  0    sync: every record fetched; export: everything written; the others: done\n"

@@ -149,11 +149,13 @@ def test_writer_may_not_delete_and_export_equals_the_sqlite_file(sims, db, tmp_p
     run = tool("report", "--db", db, "-o", str(tmp_path / "report.html"))
     assert run.returncode == 0, run.stderr
 
-    writer = psql(db, "CREATE ROLE surveyor LOGIN; "
-                      "GRANT SELECT, INSERT ON measurements, scan_values, notes TO surveyor; "
-                      "GRANT SELECT, INSERT, UPDATE ON instruments TO surveyor")
+    role = "writer_" + db.rsplit("/", 1)[1]  # roles are the cluster's, not the database's
+    writer = psql(db, f"CREATE ROLE {role} LOGIN; "
+                      f"GRANT SELECT, INSERT ON measurements, scan_values, notes TO {role}; "
+                      f"GRANT SELECT, INSERT, UPDATE ON instruments TO {role}; "
+                      f"GRANT SELECT ON vuxoint_schema TO {role}")
     assert writer.returncode == 0, writer.stderr
-    as_writer = db.replace("postgres@", "surveyor@")
+    as_writer = db.replace("postgres@", role + "@")
     for sql in ("DELETE FROM measurements", "UPDATE measurements SET kind = 0",
                 "DELETE FROM scan_values"):
         refused = psql(as_writer, sql)
