@@ -174,9 +174,15 @@ std::string dollars(std::string_view text) {
     return out;
 }
 
+// libpq's messages end in a newline and put a hint on a line of its own: one
+// line, to follow "database URI: ".
 std::string trimmed(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
         text.pop_back();
+    }
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos;) {
+        const std::size_t end = text.find_first_not_of("\t ", at + 1);
+        text.replace(at, (end == std::string::npos ? text.size() : end) - at, "; ");
     }
     return text;
 }
