@@ -362,8 +362,8 @@ bool PgStore::reconnected(std::string* error) {
     }
     PQreset(conn_);
     if (lost(conn_)) {
-        *error = "the server closed the connection and does not answer again (" +
-                 trimmed(PQerrorMessage(conn_)) + ")";
+        // libpq's account of the failed reconnection would not fit the sync's summary.
+        *error = "the server closed the connection (and did not answer again)";
         return false;
     }
     return set_up(error);
