@@ -100,13 +100,14 @@ def test_sixteen_syncs_at_once_then_half_killed_and_synced_again(sims, db):
     for n, proc in enumerate(syncs):
         _, err = proc.communicate(timeout=60)
         assert proc.returncode == (-signal.SIGKILL if n % 2 == 0 else 0), err
-    assert len(stored(db)) < 16 * 200
+    want = expected(fleet)
+    assert len(stored(db)) < len(want)  # the killed ones left records behind
     again = [subprocess.Popen([TOOL, "sync", s.conn, "--db", db], stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE, text=True) for s, _ in fleet[::2]]
     for proc in again:
         _, err = proc.communicate(timeout=60)
         assert proc.returncode == 0, err
-    assert stored(db) == expected(fleet)
+    assert stored(db) == want
 
 
 def test_connection_killed_mid_sync_then_a_new_sync_completes(sims, db):
