@@ -11,6 +11,7 @@
 #include "export_command.h"
 #include "info_command.h"
 #include "list_command.h"
+#include "push_command.h"
 #include "report_command.h"
 #include "sync_command.h"
 #include "watch_command.h"
@@ -26,14 +27,17 @@ const std::string kDescription =
     "vuxoint sync copies every measurement stored on the instrument (generation V1 or V2)\n"
     "that the database does not hold yet; vuxoint watch prints (and stores) each new one\n"
     "as it is taken; vuxoint export writes the database out as CSV, JSON or NDJSON;\n"
-    "vuxoint report draws it as one self-contained HTML page. vuxoint list finds\n"
+    "vuxoint report draws it as one self-contained HTML page; vuxoint push copies a\n"
+    "field laptop's database into the team's shared one. vuxoint list finds\n"
     "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n";
 
 std::string footer() {
     return std::string(conn_forms_help()) +
            "\n"
            "Database: vuxoint.db in the current directory unless --db names another; SQLite,\n"
-           "tables instruments, measurements and scan_values (see docs/tool.md).\n"
+           "tables instruments, measurements and scan_values (see docs/tool.md). --db\n"
+           "postgresql://USER@HOST[:PORT]/DBNAME keeps it on a PostgreSQL server instead\n"
+           "(the password from PGPASSWORD or ~/.pgpass; see docs/team-database.md).\n"
            "\n"
            "Exit status:\n"
            "  0    sync: every record fetched; export: everything written; the others: done\n"
@@ -56,7 +60,8 @@ std::string footer() {
            "  vuxoint list --bt\n"
            "  vuxoint info usb\n"
            "  vuxoint clock tcp://127.0.0.1:5000 --set-now\n"
-           "  vuxoint watch usb --db vuxoint.db --json\n";
+           "  vuxoint watch usb --db vuxoint.db --json\n"
+           "  vuxoint push --from field.db --to postgresql://survey@dbhost/survey\n";
 }
 
 } // namespace
@@ -80,6 +85,8 @@ int main(int argc, char** argv) {
     CLI::App* clock_cmd = add_clock_command(app, &clock);
     WatchOptions watch;
     CLI::App* watch_cmd = add_watch_command(app, &watch);
+    PushOptions push;
+    CLI::App* push_cmd = add_push_command(app, &push);
     // CLI11 would take an unknown word for a missing subcommand.
     if (argc > 1 && argv[1][0] != '-') {
         std::string names;
@@ -120,6 +127,9 @@ int main(int argc, char** argv) {
     }
     if (watch_cmd->parsed()) {
         return run_watch(watch);
+    }
+    if (push_cmd->parsed()) {
+        return run_push(push);
     }
     return kExitUsage;
 }

@@ -159,7 +159,7 @@ int open_to_read(const std::string& db, const std::string& instrument,
                  std::unique_ptr<Store>* store, std::string* message,
                  const std::function<void(const std::string&)>& notice) {
     struct stat st {};
-    if (stat(db.c_str(), &st) != 0) {
+    if (!names_server(db) && stat(db.c_str(), &st) != 0) {
         *message = "database " + db + ": open: no such file (vuxoint sync creates it)";
         return VUXOD_E_DATABASE;
     }

@@ -8,81 +8,16 @@
 
 #include "schema.h"
 #include "store_engines.h"
+#include "store_sql.h"
 
 namespace vuxocli {
+
+using namespace sql;
 
 namespace {
 
 // Long enough for another vuxoint writing the same file to finish a record.
 constexpr int kBusyTimeoutMs = 5000;
-
-constexpr const char* kInsertMeasurement = R"sql(
-INSERT INTO measurements (instrument_id, slot, key, entry_flags, number, record_id, taken_at,
-    kind, record_flags, unit_bits, curve_s, curve_c, pin, error, diameter, tag, susceptibility,
-    susceptibility_units, conductivity, conductivity_units, first_count, value_count, raw,
-    downloaded_at)
-VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19,
-    ?20, ?21, ?22, ?23, ?24)
-ON CONFLICT (instrument_id, slot, key) DO NOTHING
-)sql";
-
-constexpr const char* kInsertValue =
-    "INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark) "
-    "VALUES (?1, ?2, ?3, ?4, ?5)";
-
-constexpr const char* kInsertNote = "INSERT INTO notes (measurement_id, text) VALUES (?1, ?2)";
-
-constexpr const char* kHas =
-    "SELECT 1 FROM measurements WHERE instrument_id = ?1 AND slot = ?2 AND key = ?3";
-
-constexpr const char* kHeld = "SELECT m.slot, m.key FROM measurements m "
-                              "JOIN instruments i ON i.id = m.instrument_id "
-                              "WHERE i.serial = ?1 ORDER BY m.slot, m.key";
-
-constexpr const char* kMeasurementRows = R"sql(
-SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.entry_flags & 1 AS note,
-    (SELECT text FROM notes WHERE measurement_id = m.id) AS note_text, m.number,
-    m.record_id AS id, m.taken_at, m.kind, m.record_flags, m.unit_bits, m.curve_s, m.curve_c,
-    m.pin, m.error, m.diameter, m.tag, m.susceptibility, m.susceptibility_units, m.conductivity,
-    m.conductivity_units, m.first_count, m.value_count, m.downloaded_at
-FROM measurements m JOIN instruments i ON i.id = m.instrument_id
-WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
-    AND (?3 IS NULL OR m.taken_at <= ?3)
-)sql";
-
-constexpr const char* kScanRows = R"sql(
-SELECT i.serial AS instrument, i.generation, m.slot, m.key, m.number, m.taken_at,
-    v.idx AS "index", v.susceptibility, m.susceptibility_units, v.conductivity,
-    m.conductivity_units, v.mark
-FROM scan_values v JOIN measurements m ON m.id = v.measurement_id
-    JOIN instruments i ON i.id = m.instrument_id
-WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
-    AND (?3 IS NULL OR m.taken_at <= ?3)
-)sql";
-
-// The same measurements as kMeasurementRows, with what decoding their record needs.
-constexpr const char* kRecords = R"sql(
-SELECT i.serial, i.generation, m.slot, m.key, m.number, m.taken_at, m.kind, m.raw
-FROM measurements m JOIN instruments i ON i.id = m.instrument_id
-WHERE (?1 IS NULL OR i.serial = ?1) AND (?2 IS NULL OR m.taken_at >= ?2)
-    AND (?3 IS NULL OR m.taken_at <= ?3)
-)sql";
-
-constexpr const char* kInstruments =
-    "SELECT serial, generation, firmware, last_sync FROM instruments "
-    "WHERE ?1 IS NULL OR serial = ?1 ORDER BY serial";
-
-// Ties in time (records of one moment, or an instrument whose clock was never
-// set) fall back to the key order, so the order is the same on every run.
-std::string order_by(const QueryFilter& f, bool scan_values) {
-    std::string order = f.key_order ? "ORDER BY i.serial, m.key, m.slot, m.id"
-                                    : "ORDER BY m.taken_at, i.serial, m.key, m.slot, m.id";
-    return scan_values ? order + ", v.idx" : order;
-}
-
-const char* generation_text(int generation) {
-    return generation == VUXOD_V1 ? "V1" : "V2";
-}
 
 // A float as the instrument stored it; SQLite keeps no NaN, so NaN is NULL.
 void bind_float(Statement& st, int pos, float value) {
@@ -113,10 +48,6 @@ bool exec_waiting(sqlite3* db, const char* sql, std::string* error) {
         }
         sqlite3_sleep(kStepMs);
     }
-}
-
-int generation_of(std::string_view text) {
-    return text == "V1" ? VUXOD_V1 : text == "V2" ? VUXOD_V2 : -1;
 }
 
 // A column's bytes as stored, whatever their type: a serial is the instrument's own.
@@ -154,6 +85,17 @@ Value column_value(sqlite3_stmt* st, int i) {
     default:
         return std::monostate{};
     }
+}
+
+// A file of an older schema, read without upgrading it, has no notes yet.
+std::string with_notes(sqlite3* db, std::string sql) {
+    int rc = SQLITE_OK;
+    if (query_int(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
+        if (const auto at = sql.find(kNoteText); at != std::string::npos) {
+            sql.replace(at, std::string_view(kNoteText).size(), "NULL");
+        }
+    }
+    return sql;
 }
 
 std::string folder_of(const std::string& path) {
@@ -309,7 +251,7 @@ bool SqliteStore::prepare(std::string* error) {
 
 bool SqliteStore::find_instrument(const std::string& serial, int64_t* id, std::string* firmware,
                                   std::string* error) {
-    Statement st(db_, "SELECT id, firmware FROM instruments WHERE serial = ?1");
+    Statement st(db_, kFindInstrument);
     if (!st.ok()) {
         return failed(db_, error);
     }
@@ -327,10 +269,7 @@ bool SqliteStore::find_instrument(const std::string& serial, int64_t* id, std::s
 }
 
 bool SqliteStore::note_sync(const InstrumentInfo& info, int64_t* id, std::string* error) {
-    Statement st(db_, "INSERT INTO instruments (serial, generation, firmware, first_sync, "
-                      "last_sync) VALUES (?1, ?2, ?3, ?4, ?4) "
-                      "ON CONFLICT (serial) DO UPDATE SET firmware = ?3, last_sync = ?4 "
-                      "RETURNING id");
+    Statement st(db_, kNoteSync);
     if (!st.ok()) {
         return failed(db_, error);
     }
@@ -472,17 +411,9 @@ bool SqliteStore::put_all(int64_t instrument_id, const std::vector<const vuxod_r
 
 bool SqliteStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                         std::string* error) {
-    std::string sql = filter.scans ? kScanRows : kMeasurementRows;
-    // A file of an older schema, read without upgrading it, has no notes yet.
     int rc = SQLITE_OK;
-    if (query_int(db_, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
-        const std::string with = "(SELECT text FROM notes WHERE measurement_id = m.id)";
-        if (const auto at = sql.find(with); at != std::string::npos) {
-            sql.replace(at, with.size(), "NULL");
-        }
-    }
-    sql += order_by(filter, filter.scans);
-    Statement st(db_, sql);
+    Statement st(db_, with_notes(db_, filter.scans ? kScanRows : kMeasurementRows) +
+                          order_by(filter, filter.scans));
     if (!st.ok()) {
         return failed(db_, error);
     }
@@ -524,7 +455,7 @@ bool SqliteStore::instruments(const std::optional<std::string>& serial,
 }
 
 bool SqliteStore::records(const QueryFilter& filter, const RecordFn& each, std::string* error) {
-    Statement st(db_, kRecords + order_by(filter, false));
+    Statement st(db_, with_notes(db_, kRecords) + order_by(filter, false));
     if (!st.ok()) {
         return failed(db_, error);
     }
@@ -542,6 +473,11 @@ bool SqliteStore::records(const QueryFilter& filter, const RecordFn& each, std::
         r.kind = sqlite3_column_int64(row, 6);
         const std::string_view raw = column_bytes(row, 7);
         r.raw.assign(raw.begin(), raw.end());
+        r.entry_flags = sqlite3_column_int64(row, 8);
+        r.note.reset();
+        if (sqlite3_column_type(row, 9) != SQLITE_NULL) {
+            r.note = column_bytes(row, 9);
+        }
         if (!each(r)) {
             return true;
         }

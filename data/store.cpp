@@ -7,13 +7,14 @@
 
 namespace vuxocli {
 
-// One engine today: every store is a file.
 std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::string* error) {
-    return open_file_store(path, mode, error);
+    return names_server(path) ? open_server_store(path, mode, error)
+                              : open_file_store(path, mode, error);
 }
 
 bool Store::check_writable(const std::string& path, std::string* error) {
-    return file_store_writable(path, error);
+    return names_server(path) ? server_store_writable(path, error)
+                              : file_store_writable(path, error);
 }
 
 PutResult InstrumentRecords::keep(const vuxod_record& record, std::string* error) {

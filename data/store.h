@@ -60,6 +60,8 @@ struct StoredRecord {
     std::string taken_at;
     int64_t kind = 0;
     std::vector<uint8_t> raw;
+    int64_t entry_flags = 0;
+    std::optional<std::string> note; // a V1 note's text, the instrument's bytes
 };
 
 class Store {
@@ -135,6 +137,10 @@ struct InstrumentRecords {
     bool keep_all(const std::vector<const vuxod_record*>& records, std::vector<PutResult>* results,
                   std::string* error);
 };
+
+// True when the store's name is a PostgreSQL server's URI (postgresql:// or
+// postgres://) rather than a file's path.
+bool names_server(const std::string& path);
 
 // ISO 8601 texts: the instrument's own time (no zone) and the current UTC time.
 std::string iso_taken_at(const vuxod_measurement& m);

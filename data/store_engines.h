@@ -15,6 +15,11 @@ std::unique_ptr<Store> open_file_store(const std::string& path, Store::Mode mode
                                        std::string* error);
 bool file_store_writable(const std::string& path, std::string* error);
 
+// A database on a PostgreSQL server, named by its URI (pg_store.h).
+std::unique_ptr<Store> open_server_store(const std::string& uri, Store::Mode mode,
+                                         std::string* error);
+bool server_store_writable(const std::string& uri, std::string* error);
+
 } // namespace vuxocli
 
 #endif
