@@ -12,6 +12,7 @@
 #include "info_command.h"
 #include "list_command.h"
 #include "report_command.h"
+#include "serve_command.h"
 #include "sync_command.h"
 #include "watch_command.h"
 
@@ -27,7 +28,8 @@ const std::string kDescription =
     "that the database does not hold yet; vuxoint watch prints (and stores) each new one\n"
     "as it is taken; vuxoint export writes the database out as CSV, JSON or NDJSON;\n"
     "vuxoint report draws it as one self-contained HTML page. vuxoint list finds\n"
-    "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n";
+    "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n"
+    "vuxoint serve shows all of it in a browser.\n";
 
 std::string footer() {
     return std::string(conn_forms_help()) +
@@ -56,7 +58,8 @@ std::string footer() {
            "  vuxoint list --bt\n"
            "  vuxoint info usb\n"
            "  vuxoint clock tcp://127.0.0.1:5000 --set-now\n"
-           "  vuxoint watch usb --db vuxoint.db --json\n";
+           "  vuxoint watch usb --db vuxoint.db --json\n"
+           "  vuxoint serve --open\n";
 }
 
 } // namespace
@@ -80,6 +83,8 @@ int main(int argc, char** argv) {
     CLI::App* clock_cmd = add_clock_command(app, &clock);
     WatchOptions watch;
     CLI::App* watch_cmd = add_watch_command(app, &watch);
+    ServeOptions serve;
+    CLI::App* serve_cmd = add_serve_command(app, &serve);
     // CLI11 would take an unknown word for a missing subcommand.
     if (argc > 1 && argv[1][0] != '-') {
         std::string names;
@@ -120,6 +125,9 @@ int main(int argc, char** argv) {
     }
     if (watch_cmd->parsed()) {
         return run_watch(watch);
+    }
+    if (serve_cmd->parsed()) {
+        return run_serve(serve);
     }
     return kExitUsage;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "schema.h"
 #include "store_engines.h"
@@ -78,6 +79,25 @@ std::string order_by(const QueryFilter& f, bool scan_values) {
     std::string order = f.key_order ? "ORDER BY i.serial, m.key, m.slot, m.id"
                                     : "ORDER BY m.taken_at, i.serial, m.key, m.slot, m.id";
     return scan_values ? order + ", v.idx" : order;
+}
+
+// What a page adds to the measurement rows' conditions: kind, note text, one record.
+constexpr const char* kPageNarrowing = R"sql(
+    AND (?4 IS NULL OR m.kind = ?4) AND (?5 IS NULL OR instr(coalesce(note_text, ''), ?5) > 0)
+    AND (?6 IS NULL OR m.slot = ?6) AND (?7 IS NULL OR m.key = ?7)
+)sql";
+
+// The columns a page may be sorted by; the names are the rows' own.
+std::string page_sort_column(const std::string& name) {
+    static const std::map<std::string, std::string> columns = {
+        {"instrument", "i.serial"},
+        {"number", "m.number"},
+        {"taken_at", "m.taken_at"},
+        {"kind", "m.kind"},
+        {"susceptibility", "m.susceptibility"},
+        {"conductivity", "m.conductivity"}};
+    const auto it = columns.find(name);
+    return it == columns.end() ? "m.taken_at" : it->second;
 }
 
 const char* generation_text(int generation) {
@@ -159,6 +179,39 @@ Value column_value(sqlite3_stmt* st, int i) {
 std::string folder_of(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     return folder.empty() ? "." : folder.string();
+}
+
+// A file of an older schema, read without upgrading it, has no notes yet.
+std::string with_notes(sqlite3* db, std::string sql) {
+    int rc = SQLITE_OK;
+    if (query_int(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
+        const std::string with = "(SELECT text FROM notes WHERE measurement_id = m.id)";
+        if (const auto at = sql.find(with); at != std::string::npos) {
+            sql.replace(at, with.size(), "NULL");
+        }
+    }
+    return sql;
+}
+
+bool read_rows(sqlite3* db, Statement& st, const Store::HeaderFn& header, const Store::RowFn& each,
+               std::string* error) {
+    const int columns = sqlite3_column_count(st.get());
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i) {
+        names.emplace_back(sqlite3_column_name(st.get(), i));
+    }
+    header(names);
+    std::vector<Value> row(static_cast<std::size_t>(columns));
+    int rc = SQLITE_OK;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            row[static_cast<std::size_t>(i)] = column_value(st.get(), i);
+        }
+        if (!each(row)) {
+            return true;
+        }
+    }
+    return rc == SQLITE_DONE ? true : failed(db, error);
 }
 
 bool exists(const std::string& path) {
@@ -454,37 +507,50 @@ PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, st
 
 bool SqliteStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                         std::string* error) {
-    std::string sql = filter.scans ? kScanRows : kMeasurementRows;
-    // A file of an older schema, read without upgrading it, has no notes yet.
-    int rc = SQLITE_OK;
-    if (query_int(db_, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
-        const std::string with = "(SELECT text FROM notes WHERE measurement_id = m.id)";
-        if (const auto at = sql.find(with); at != std::string::npos) {
-            sql.replace(at, with.size(), "NULL");
-        }
-    }
+    std::string sql = with_notes(db_, filter.scans ? kScanRows : kMeasurementRows);
     sql += order_by(filter, filter.scans);
     Statement st(db_, sql);
     if (!st.ok()) {
         return failed(db_, error);
     }
     bind_filter(st, filter);
-    const int columns = sqlite3_column_count(st.get());
-    std::vector<std::string> names;
-    for (int i = 0; i < columns; ++i) {
-        names.emplace_back(sqlite3_column_name(st.get(), i));
-    }
-    header(names);
-    std::vector<Value> row(static_cast<std::size_t>(columns));
-    while ((rc = st.step()) == SQLITE_ROW) {
-        for (int i = 0; i < columns; ++i) {
-            row[static_cast<std::size_t>(i)] = column_value(st.get(), i);
+    return read_rows(db_, st, header, each, error);
+}
+
+bool SqliteStore::page(const PageQuery& q, const HeaderFn& header, const RowFn& each,
+                       int64_t* total, std::string* error) {
+    const std::string sql = with_notes(db_, kMeasurementRows) + kPageNarrowing;
+    const auto bind = [&q](Statement& st) {
+        bind_filter(st, q.filter);
+        const std::optional<int64_t> numbers[] = {q.kind, std::nullopt, q.slot, q.key};
+        for (int i = 0; i < 4; ++i) {
+            if (numbers[i]) {
+                st.bind(4 + i, *numbers[i]);
+            }
         }
-        if (!each(row)) {
-            return true;
+        if (q.note) {
+            st.bind(5, std::string_view(*q.note));
         }
+    };
+    Statement count(db_, "SELECT count(*) FROM (" + sql + ")");
+    if (!count.ok()) {
+        return failed(db_, error);
     }
-    return rc == SQLITE_DONE ? true : failed(db_, error);
+    bind(count);
+    if (count.step() != SQLITE_ROW) {
+        return failed(db_, error);
+    }
+    *total = sqlite3_column_int64(count.get(), 0);
+    const std::string direction = q.descending ? " DESC, " : ", ";
+    Statement st(db_, sql + "ORDER BY " + page_sort_column(q.sort) + direction +
+                          "m.taken_at, i.serial, m.key, m.slot, m.id LIMIT ?8 OFFSET ?9");
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    bind(st);
+    st.bind(8, std::max<int64_t>(q.limit, 0));
+    st.bind(9, std::max<int64_t>(q.offset, 0));
+    return read_rows(db_, st, header, each, error);
 }
 
 bool SqliteStore::instruments(const std::optional<std::string>& serial,

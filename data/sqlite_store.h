@@ -32,6 +32,8 @@ class SqliteStore final : public Store {
     PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error) override;
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                std::string* error) override;
+    bool page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
+              std::string* error) override;
     bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) override;
 
   private:
