@@ -179,7 +179,8 @@ void measurement(const ServeState& s, const httplib::Request& req, httplib::Resp
         return;
     }
     fields["kind"] = kind_text(fields["kind"].get<int64_t>());
-    nlohmann::json out = {{"fields", fields}, {"chart", nullptr}};
+    // Ordered: the fields in the export's order of columns.
+    nlohmann::ordered_json out = {{"fields", fields}, {"chart", nullptr}};
     if (fields["kind"] == "scan") {
         // Measurements of one instrument at one second: a handful at most.
         QueryFilter f;
@@ -195,7 +196,8 @@ void measurement(const ServeState& s, const httplib::Request& req, httplib::Resp
             }
         }
     }
-    reply(res, 200, out);
+    res.set_content(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace),
+                    "application/json");
 }
 
 struct Download {

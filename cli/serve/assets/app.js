@@ -28,7 +28,11 @@ function show(view) {
   for (const s of document.querySelectorAll(".view")) s.hidden = s.id !== view;
   for (const b of document.querySelectorAll("nav button")) b.classList.toggle("current", b.dataset.view === view);
   if (view === "measurements") loadTable();
-  if (view === "report") document.getElementById("report-frame").src = "/report?" + new URLSearchParams(filterParams());
+  if (view === "report") {
+    const p = {};
+    for (const [k, v] of Object.entries(filterParams())) if (["instrument", "since", "until"].includes(k)) p[k] = v;
+    document.getElementById("report-frame").src = "/report?" + new URLSearchParams(p);
+  }
 }
 
 // ---- Instruments ----
@@ -77,10 +81,16 @@ function card(inst) {
     // Connects it, which also lets its new measurements arrive.
     loadInfo(inst.id);
   }
-  c.title.textContent = `${inst.serial || "instrument"} ${inst.generation || ""} · ${inst.conn}` +
-                        (inst.source === "usb" ? " (USB)" : "");
+  c.inst = { ...c.inst, ...inst };
+  title(c);
   if (inst.error) c.error.textContent = inst.error;
   return c;
+}
+
+function title(c) {
+  const i = c.inst;
+  c.title.textContent = `${i.serial || "instrument"} ${i.generation || ""} · ${i.conn}` +
+                        (i.source === "usb" ? " (USB)" : "");
 }
 
 async function run(c, action) {
@@ -101,6 +111,8 @@ async function loadInfo(id) {
   const c = cards.get(id);
   await run(c, async () => {
     const i = await api("GET", `/api/instruments/${id}/info`);
+    c.inst = { ...c.inst, serial: i.serial, generation: i.generation };
+    title(c);
     c.info.replaceChildren();
     const rows = [["generation", i.generation], ["serial", i.serial], ["firmware", i.firmware],
       ["clock", `${i.clock} (this computer ${i.computer_clock}, offset ${i.clock_offset_s ?? "unknown"} s)`],
@@ -198,7 +210,9 @@ async function openDetail(instrument, slot, key) {
 }
 
 function updateExports() {
-  const p = filterParams();
+  // The export takes the instrument and the period; kind and note narrow the table only.
+  const p = {};
+  for (const [k, v] of Object.entries(filterParams())) if (["instrument", "since", "until"].includes(k)) p[k] = v;
   const link = (id, extra) => {
     document.getElementById(id).href = "/api/export?" + new URLSearchParams({ ...p, ...extra });
   };
@@ -240,6 +254,8 @@ async function start() {
   document.getElementById("next").onclick = () => { state.page++; loadTable(); };
   document.getElementById("detail-close").onclick = () => { document.getElementById("detail").hidden = true; };
   const events = new EventSource("/api/events");
+  // Whatever changed before the stream was open is read once it is.
+  events.addEventListener("open", async () => listInstruments(await api("GET", "/api/instruments")));
   events.addEventListener("instruments", (e) => listInstruments(JSON.parse(e.data)));
   events.addEventListener("instrument", (e) => card(JSON.parse(e.data)));
   events.addEventListener("sync", (e) => onSync(JSON.parse(e.data)));
