@@ -49,8 +49,8 @@ struct PageQuery {
     std::optional<int64_t> slot;     // with key: the one record of filter.serial
     std::optional<int64_t> key;
     // One of the measurement columns instrument, number, taken_at, kind,
-    // susceptibility, conductivity; anything else sorts by taken_at. Ties keep
-    // query's order.
+    // susceptibility, conductivity; anything else sorts by taken_at. Ties go
+    // by the order the measurements were stored.
     std::string sort = "taken_at";
     bool descending = false;
     int64_t offset = 0;

@@ -14,8 +14,10 @@ namespace {
 // Pages stream events and downloads, each holding a thread for as long: enough
 // for several open pages and the requests beside them.
 constexpr std::size_t kThreads = 32;
-// A fresh listing at least this often, whatever the watch says.
+// A fresh listing this often without a watch that notices changes, and with one
+// in case an event was missed.
 constexpr auto kListEvery = std::chrono::seconds(2);
+constexpr auto kListAnyway = std::chrono::seconds(30);
 
 void refuse(httplib::Response& res, int status, const std::string& why) {
     res.status = status;
@@ -130,7 +132,7 @@ void Server::watch_usb() {
                 w->post(auto_sync_job);
             }
         }
-        watch_->wait(kListEvery);
+        watch_->wait(watch_->notices_changes() ? kListAnyway : kListEvery);
     }
 }
 

@@ -20,6 +20,9 @@ class UsbWatch {
     virtual void wait(std::chrono::milliseconds most) = 0;
     // Ends a wait in progress and every later one at once.
     virtual void stop() = 0;
+    // True when a wait ends at every change: the listing then need not be
+    // repeated often just in case.
+    virtual bool notices_changes() const = 0;
 };
 
 // This platform's watch.

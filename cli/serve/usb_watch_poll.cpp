@@ -15,6 +15,7 @@ class PollWatch final : public UsbWatch {
         std::unique_lock lock(mu_);
         cv_.wait_for(lock, most, [this] { return stopped_; });
     }
+    bool notices_changes() const override { return false; }
     void stop() override {
         {
             std::lock_guard lock(mu_);

@@ -58,6 +58,7 @@ class UdevWatch final : public UsbWatch {
             }
         }
     }
+    bool notices_changes() const override { return monitor_ != nullptr; }
     void stop() override {
         if (stop_pipe_[1] >= 0) {
             const char byte = 1;

@@ -35,6 +35,7 @@ class FakeWatch final : public UsbWatch {
         usb_->cv.wait_for(lock, 60s, [this] { return usb_->changed || usb_->stopped; });
         usb_->changed = false;
     }
+    bool notices_changes() const override { return true; }
     void stop() override {
         std::lock_guard lock(usb_->mu);
         usb_->stopped = true;
