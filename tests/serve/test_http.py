@@ -97,6 +97,12 @@ def test_every_endpoint_against_the_simulator(serve, sim, generation):
     assert one["fields"]["kind"] == "scan" and one["chart"].startswith("<svg")
     assert 'class="profile"' in one["chart"]
     assert s.get("/api/measurements", note="no such note text")["total"] == 0
+    notes = [r[cols.index("note_text")] for r in s.get("/api/measurements")["rows"]
+             if r[cols.index("note_text")]]
+    # Only V1 instruments hand their notes over.
+    assert bool(notes) == (generation == "--v1")
+    if notes:
+        assert s.get("/api/measurements", note=notes[0][1:4])["total"] >= 1
     assert s.request("GET", "/api/measurements", {"since": "2026-02-30"})[0] == 400
 
     for params, args in [({}, []), ({"format": "json", "scans": "1"}, ["--format", "json",
