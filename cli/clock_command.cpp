@@ -16,10 +16,6 @@ namespace vuxocli {
 
 namespace {
 
-// A clock that was just set reads back what was set plus the seconds the
-// exchange took; more than this and the instrument did not take the time.
-constexpr int64_t kReadBackSlackSeconds = 10;
-
 void print(const ClockOptions& opt, const std::string& who, const std::string& serial,
            const std::optional<TimeRecord>& set, const ClockReading& clock) {
     const std::string offset = clock.offset ? offset_text(*clock.offset) : "unknown";
@@ -114,8 +110,7 @@ int run_clock(const ClockOptions& opt) {
         warn_clock(who, clock);
         return kExitOk;
     }
-    const std::optional<int64_t> drift = seconds_between(clock.instrument, *set);
-    if (!drift || *drift < 0 || *drift > kReadBackSlackSeconds) {
+    if (!reads_back(clock.instrument, *set)) {
         std::fprintf(stderr, "vuxoint: %s: the clock reads back %s, not the time set (%s)\n",
                      who.c_str(), time_text(clock.instrument).c_str(), time_text(*set).c_str());
         return kExitIncomplete;

@@ -128,4 +128,11 @@ void warn_clock(const std::string& who, const ClockReading& clock) {
     }
 }
 
+bool reads_back(const TimeRecord& read, const TimeRecord& set) {
+    // More than this and the instrument did not take the time.
+    constexpr int64_t kReadBackSlackSeconds = 10;
+    const std::optional<int64_t> drift = seconds_between(read, set);
+    return drift && *drift >= 0 && *drift <= kReadBackSlackSeconds;
+}
+
 } // namespace vuxocli

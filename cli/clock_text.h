@@ -30,6 +30,9 @@ TimeRecord local_now();
 // a - b in seconds, each read as a calendar date and time of day; nullopt when
 // either is no real date and time.
 std::optional<int64_t> seconds_between(const TimeRecord& a, const TimeRecord& b);
+// Whether a clock just set to `set` reads back `read`: the time set plus the
+// few seconds the exchange took.
+bool reads_back(const TimeRecord& read, const TimeRecord& set);
 // "+3 s", "-75 s", "0 s".
 std::string offset_text(int64_t seconds);
 

@@ -1,19 +1,14 @@
 #include "info_command.h"
 
 #include <CLI/CLI.hpp>
-#include <array>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <nlohmann/json.hpp>
 
 #include "clock_text.h"
 #include "connect.h"
 #include "exit_status.h"
-#include "le.h"
-#include "m17_comm.h"
-#include "m20_comm.h"
-#include "m21_comm.h"
+#include "instrument_info.h"
 #include "result_text.h"
 #include "shown_text.h"
 #include "vuxodata.h"
@@ -22,45 +17,8 @@ namespace vuxocli {
 
 namespace {
 
-constexpr std::size_t kMemoryTextSize = 2048;
-
-struct Info {
-    int32_t model_revision = 0;
-    uint32_t entries = 0;
-    int memory_usage = 0;
-    std::string memory_text;
-    ClockReading clock;
-};
-
-// Every read after the connection, in order; the first failure names its step.
-bool read_info(const Instrument& inst, Info* out, std::string* step, int* rc) {
-    *step = "read the model revision";
-    std::array<unsigned char, 4> rev{};
-    if ((*rc = M17_get_model_rev(inst.conn_id, rev.data(), 1)) != 0) {
-        return false;
-    }
-    out->model_revision = vuxo::load_le<int32_t>(rev.data());
-    *step = "read the entry count";
-    vuxod_session s;
-    if ((*rc = vuxod_session_open(&s, inst.conn_id)) != 0 ||
-        (*rc = vuxod_entry_count(&s, &out->entries)) != 0) {
-        return false;
-    }
-    *step = "read the memory usage";
-    std::array<char, kMemoryTextSize> text{};
-    *rc = inst.generation == VUXOD_V1
-              ? M20_Memory_Usage(inst.conn_id, &out->memory_usage, text.data(), text.size(), 1)
-              : M21_Memory_Usage(inst.conn_id, &out->memory_usage, text.data(), text.size(), 1);
-    if (*rc != 0) {
-        return false;
-    }
-    out->memory_text.assign(text.data(), strnlen(text.data(), text.size()));
-    *step = "read the clock";
-    return (*rc = read_clock(inst.conn_id, &out->clock)) == 0;
-}
-
 void print(const InfoOptions& opt, const std::string& who, const Instrument& inst,
-           const Info& info) {
+           const InstrumentState& info) {
     const char* generation = inst.generation == VUXOD_V1 ? "V1" : "V2";
     const std::string offset = info.clock.offset ? offset_text(*info.clock.offset) : "unknown";
     if (opt.json) {
@@ -122,10 +80,10 @@ int run_info(const InfoOptions& opt) {
     if (opened != kExitOk) {
         return opened;
     }
-    Info info;
+    InstrumentState info;
     std::string step;
     int rc = 0;
-    const bool ok = read_info(inst, &info, &step, &rc);
+    const bool ok = read_instrument_state(inst, &info, &step, &rc);
     close_instrument(inst);
     if (!ok) {
         std::fprintf(stderr, "vuxoint: %s: %s: %s\n", who.c_str(), step.c_str(),

@@ -13,6 +13,7 @@
 #include "list_command.h"
 #include "push_command.h"
 #include "report_command.h"
+#include "serve_command.h"
 #include "sync_command.h"
 #include "watch_command.h"
 
@@ -29,7 +30,8 @@ const std::string kDescription =
     "as it is taken; vuxoint export writes the database out as CSV, JSON or NDJSON;\n"
     "vuxoint report draws it as one self-contained HTML page; vuxoint push copies a\n"
     "field laptop's database into the team's shared one. vuxoint list finds\n"
-    "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n";
+    "instruments, vuxoint info shows one, vuxoint clock reads or sets its clock.\n"
+    "vuxoint serve shows all of it in a browser.\n";
 
 std::string footer() {
     return std::string(conn_forms_help()) +
@@ -61,7 +63,8 @@ std::string footer() {
            "  vuxoint info usb\n"
            "  vuxoint clock tcp://127.0.0.1:5000 --set-now\n"
            "  vuxoint watch usb --db vuxoint.db --json\n"
-           "  vuxoint push --from field.db --to postgresql://survey@dbhost/survey\n";
+           "  vuxoint push --from field.db --to postgresql://survey@dbhost/survey\n"
+           "  vuxoint serve --open\n";
 }
 
 } // namespace
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
     CLI::App* watch_cmd = add_watch_command(app, &watch);
     PushOptions push;
     CLI::App* push_cmd = add_push_command(app, &push);
+    ServeOptions serve;
+    CLI::App* serve_cmd = add_serve_command(app, &serve);
     // CLI11 would take an unknown word for a missing subcommand.
     if (argc > 1 && argv[1][0] != '-') {
         std::string names;
@@ -130,6 +135,9 @@ int main(int argc, char** argv) {
     }
     if (push_cmd->parsed()) {
         return run_push(push);
+    }
+    if (serve_cmd->parsed()) {
+        return run_serve(serve);
     }
     return kExitUsage;
 }

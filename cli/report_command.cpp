@@ -9,6 +9,7 @@
 
 #include "exit_status.h"
 #include "export_command.h"
+#include "export_rows.h"
 #include "output_file.h"
 #include "period.h"
 #include "report_data.h"
@@ -45,20 +46,16 @@ CLI::App* add_report_command(CLI::App& app, ReportOptions* opt) {
     return sub;
 }
 
-int run_report(const ReportOptions& opt) {
-    if (opt.output.empty() && opt.png_dir.empty()) {
-        std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
-        return kExitUsage;
-    }
+int make_report(const ReportOptions& opt, std::string* page, std::vector<ReportFigure>* figures,
+                std::string* message, const std::function<void(const std::string&)>& notice) {
     QueryFilter filter;
-    std::string message;
-    if (!set_period(opt.since, opt.until, &filter, &message)) {
-        std::fprintf(stderr, "vuxoint: %s\n", message.c_str());
+    if (!set_period(opt.since, opt.until, &filter, message)) {
         return kExitUsage;
     }
     std::unique_ptr<Store> store;
-    if (const int status = open_for_reading(opt.db, opt.instrument, &store); status != kExitOk) {
-        return status;
+    const int rc = open_to_read(opt.db, typed(opt.instrument), &store, message, notice);
+    if (rc != VUXOD_OK) {
+        return vuxod_exit_status(rc);
     }
     std::string error;
     PageInfo info;
@@ -78,11 +75,29 @@ int run_report(const ReportOptions& opt) {
     }
     ReportData data;
     if (!load_report(*store, filter, &data, &error)) {
-        std::fprintf(stderr, "vuxoint: database %s: read: %s\n", opt.db.c_str(), error.c_str());
+        *message = "database " + opt.db + ": read: " + error;
         return kExitDatabase;
     }
+    *page = render_report(data, info, figures);
+    return kExitOk;
+}
+
+int run_report(const ReportOptions& opt) {
+    if (opt.output.empty() && opt.png_dir.empty()) {
+        std::fprintf(stderr, "vuxoint: report: -o FILE, --png DIR or both\n");
+        return kExitUsage;
+    }
+    std::string page;
+    std::string message;
     std::vector<ReportFigure> figures;
-    const std::string page = render_report(data, info, &figures);
+    const int status = make_report(opt, &page, &figures, &message, [](const std::string& text) {
+        std::fprintf(stderr, "vuxoint: %s\n", text.c_str());
+    });
+    if (status != kExitOk) {
+        std::fprintf(stderr, "vuxoint: %s\n", message.c_str());
+        return status;
+    }
+    std::string error;
     errno = 0;
     if (!opt.output.empty() && !write_output(opt.output, page)) {
         std::fprintf(stderr, "vuxoint: %s: write: %s\n", output_name(opt.output).c_str(),

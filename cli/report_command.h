@@ -4,7 +4,11 @@
 #ifndef VUXOCLI_REPORT_COMMAND_H
 #define VUXOCLI_REPORT_COMMAND_H
 
+#include <functional>
 #include <string>
+#include <vector>
+
+#include "report_page.h"
 
 namespace CLI {
 class App;
@@ -23,6 +27,12 @@ struct ReportOptions {
 
 CLI::App* add_report_command(CLI::App& app, ReportOptions* opt);
 int run_report(const ReportOptions& opt);
+
+// The page (and its figures, when asked) for opt's database and filter, as run_report
+// writes it: kExitOk, or the exit status with the words in *message. notice hears of
+// a serial number the database does not know.
+int make_report(const ReportOptions& opt, std::string* page, std::vector<ReportFigure>* figures,
+                std::string* message, const std::function<void(const std::string&)>& notice);
 
 } // namespace vuxocli
 

@@ -217,6 +217,11 @@ std::string table(const ReportData& data) {
 
 } // namespace
 
+ReportFigure scan_profile(const ReportMeasurement& m) {
+    int skipped = 0;
+    return profile(m, true, &skipped);
+}
+
 double taken_seconds(const std::string& iso) {
     std::tm tm{};
     char tail = 0;

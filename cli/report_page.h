@@ -33,6 +33,9 @@ struct ReportFigure {
 std::string render_report(const ReportData& data, const PageInfo& info,
                           std::vector<ReportFigure>* figures = nullptr);
 
+// One scan's profile, drawn as the report draws it (the instrument named).
+ReportFigure scan_profile(const ReportMeasurement& m);
+
 // "2026-03-03T02:14:26" as seconds since the epoch (the instrument's clock read
 // as UTC); NaN when the text is no such time.
 double taken_seconds(const std::string& iso);

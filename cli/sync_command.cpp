@@ -16,72 +16,11 @@
 #include "shared_options.h"
 #include "shown_text.h"
 #include "store.h"
+#include "sync_run.h"
 
 namespace vuxocli {
 
 namespace {
-
-struct Run {
-    std::string who; // the connection, for messages
-    Progress* progress = nullptr;
-    const ConnTarget* target = nullptr;
-    Instrument* inst = nullptr;
-    int reconnects = 0;
-};
-
-std::string record_name(int32_t slot, uint32_t key) {
-    return "record of slot " + std::to_string(slot) + " (key " + std::to_string(key) + ")";
-}
-
-int on_failure(int32_t slot, uint32_t key, int code, void* user) {
-    Run& run = *static_cast<Run*>(user);
-    run.progress->clear();
-    std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", run.who.c_str(),
-                 record_name(slot, key).c_str(), result_text(code).c_str());
-    return 0;
-}
-
-// The record layer lost the link: the same CONN opened again.
-int reconnect(int, int* new_conn_id, void* user) {
-    Run& run = *static_cast<Run*>(user);
-    run.progress->clear();
-    std::fprintf(stderr, "vuxoint: %s: the connection was lost; connecting again (%d)\n",
-                 run.who.c_str(), ++run.reconnects);
-    close_instrument(*run.inst);
-    std::string error;
-    if (!open_instrument(*run.target, run.inst, &error)) {
-        std::fprintf(stderr, "vuxoint: %s\n", error.c_str());
-        return 1;
-    }
-    *new_conn_id = run.inst->conn_id;
-    return 0;
-}
-
-int stop_asked(void*) {
-    return interrupted() != 0 ? 1 : 0;
-}
-
-void on_progress(int phase, uint32_t done, uint32_t total, void* user) {
-    Run& run = *static_cast<Run*>(user);
-    if (phase == VUXOD_PHASE_ENTRIES) {
-        run.progress->entries(done, total);
-    } else {
-        run.progress->records(done, total);
-    }
-}
-
-const char* database_step(int db_step) {
-    switch (db_step) {
-    case VUXOD_DB_OPEN:
-        return "open";
-    case VUXOD_DB_READ:
-        return "read what is held";
-    case VUXOD_DB_INSTRUMENT:
-        return "record the instrument";
-    default:
-        return "store the record";
-    }
-}
 
 void print_text(const Instrument& inst, const vuxod_sync_summary& sum) {
     std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
@@ -215,55 +154,47 @@ int run_sync(const SyncOptions& opt) {
     const std::string who = describe(*target, inst.conn_string);
 
     Progress progress(stderr, isatty(STDERR_FILENO) == 1);
-    Run run;
-    run.who = who;
-    run.progress = &progress;
-    run.target = &*target;
-    run.inst = &inst;
-    vuxod_sync_options o;
-    vuxod_sync_options_init(&o);
-    o.serial = inst.serial.c_str();
-    o.firmware = inst.firmware.c_str();
-    o.progress = on_progress;
-    o.on_failure = on_failure;
-    o.stop = stop_asked;
-    o.user = &run;
-    vuxod_recovery recovery;
-    vuxod_recovery_init(&recovery);
-    recovery.reconnect = reconnect;
-    recovery.reconnects = opt.reconnects;
-    recovery.retries = opt.retries;
+    SyncHooks hooks;
+    hooks.progress = [&progress](int phase, uint32_t done, uint32_t total) {
+        if (phase == VUXOD_PHASE_ENTRIES) {
+            progress.entries(done, total);
+        } else {
+            progress.records(done, total);
+        }
+    };
+    hooks.failure = [&](int32_t slot, uint32_t key, int code) {
+        progress.clear();
+        std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
+                     record_name(slot, key).c_str(), result_text(code).c_str());
+    };
+    hooks.reconnecting = [&](int attempt) {
+        progress.clear();
+        std::fprintf(stderr, "vuxoint: %s: the connection was lost; connecting again (%d)\n",
+                     who.c_str(), attempt);
+    };
+    hooks.reconnect_failed = [](const std::string& text) {
+        std::fprintf(stderr, "vuxoint: %s\n", text.c_str());
+    };
+    hooks.stop = [] { return interrupted() != 0; };
+    SyncSettings settings;
+    settings.db = opt.db;
+    settings.reconnects = opt.reconnects;
+    settings.retries = opt.retries;
     catch_interrupts();
     vuxod_sync_summary sum{};
-    const int rc = vuxod_sync_recovering(inst.conn_id, opt.db.c_str(), &o, &recovery, &sum);
+    const int rc = sync_instrument(*target, &inst, settings, hooks, &sum);
     progress.clear();
     // From here on Ctrl-C ends the program at once: the clear either was not
     // sent yet, or is the instrument's to finish.
     const bool stopped = interrupted() != 0;
     release_interrupts();
 
-    if (rc == VUXOD_E_DATABASE) {
-        const std::string what = sum.db_step == VUXOD_DB_STORE
-                                     ? "store the record of slot " + std::to_string(sum.slot)
-                                     : database_step(sum.db_step);
-        std::fprintf(stderr, "vuxoint: database %s: %s: %s\n", opt.db.c_str(), what.c_str(),
-                     sum.db_error);
-    } else if (sum.step == VUXOD_STEP_IDENTIFY) {
-        std::fprintf(stderr, "vuxoint: %s: identify the instrument: %s\n", who.c_str(),
-                     result_text(rc).c_str());
+    if (const std::string failure = sync_failure_text(rc, sum, who, opt.db); !failure.empty()) {
+        std::fprintf(stderr, "vuxoint: %s\n", failure.c_str());
+    }
+    if (rc != VUXOD_E_DATABASE && sum.step == VUXOD_STEP_IDENTIFY) {
         close_instrument(inst);
         return kExitNoInstrument;
-    } else if (rc != VUXOD_OK && sum.step != VUXOD_STEP_RECORD && sum.step != VUXOD_STEP_CALLBACK) {
-        const std::string where = sum.step == VUXOD_STEP_ENTRY_LIST
-                                      ? " from entry " + std::to_string(sum.slot)
-                                      : std::string();
-        std::fprintf(stderr, "vuxoint: %s: %s%s: %s\n", who.c_str(), vuxod_step_text(sum.step),
-                     where.c_str(), result_text(rc).c_str());
-    } else if (rc < 0 && rc != VUXOD_E_STOPPED && sum.step == VUXOD_STEP_RECORD) {
-        // A failure that ends the read (the connection is gone) was not
-        // reported record by record.
-        std::fprintf(stderr, "vuxoint: %s: fetching the %s: %s\n", who.c_str(),
-                     record_name(sum.slot, sum.key).c_str(), result_text(rc).c_str());
     }
     if (stopped) {
         std::fprintf(stderr,

@@ -17,6 +17,7 @@
 #include "connect.h"
 #include "exit_status.h"
 #include "interrupts.h"
+#include "new_measurement.h"
 #include "number_text.h"
 #include "result_text.h"
 #include "shown_text.h"
@@ -29,9 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Live-data codes that report a newly stored measurement in the slot the
-// message's value names.
-constexpr int32_t kNewMeasurementCodes[] = {133, 256};
 // How often the wait looks up for Ctrl-C.
 constexpr auto kPoll = std::chrono::milliseconds(200);
 
@@ -68,10 +66,8 @@ struct Inbox {
 };
 
 void on_live_data(int, MXX_link*, int32_t code, int32_t value, float, float, void* user) {
-    for (const int32_t c : kNewMeasurementCodes) {
-        if (code == c) {
-            static_cast<Inbox*>(user)->push(Event{false, value, 0});
-        }
+    if (reports_new_measurement(code)) {
+        static_cast<Inbox*>(user)->push(Event{false, value, 0});
     }
 }
 
@@ -79,61 +75,27 @@ void on_disconnected(int, MXX_link*, void* user, int os_error) {
     static_cast<Inbox*>(user)->push(Event{true, -1, os_error});
 }
 
-// JSON has no inf or NaN: those are null, as export writes them.
-nlohmann::ordered_json json_number(float v) {
-    if (!std::isfinite(v)) {
-        return nullptr;
-    }
-    return nlohmann::ordered_json::parse(number_text(v));
-}
-
-const char* kind_text(int32_t kind) {
-    switch (kind) {
-    case VUXOD_KIND_SINGLE:
-        return "single";
-    case VUXOD_KIND_SCAN:
-        return "scan";
-    default:
-        return "other";
-    }
-}
-
 struct Seen {
     const Instrument* inst = nullptr;
-    vuxod_entry entry{};
-    const vuxod_measurement* m = nullptr;
+    const NewMeasurement* taken = nullptr;
     const char* stored = nullptr; // "stored", "already held", or null without --db
 };
 
 void print(const Seen& s, bool json) {
-    const vuxod_measurement& m = *s.m;
+    const vuxod_measurement& m = *s.taken->m;
+    const vuxod_entry& entry = s.taken->entry;
     const bool v2 = m.generation == VUXOD_V2;
     if (json) {
-        nlohmann::ordered_json j;
-        j["instrument"] = shown(s.inst->serial);
-        j["slot"] = s.entry.slot;
-        j["key"] = s.entry.key;
-        j["note"] = (s.entry.flags & VUXOD_ENTRY_NOTE) != 0;
-        j["number"] = m.number;
-        j["taken_at"] = iso_taken_at(m);
-        j["kind"] = kind_text(m.kind);
-        j["susceptibility"] = json_number(m.susceptibility);
-        j["susceptibility_units"] = m.susc_units;
-        if (v2) {
-            j["conductivity"] = json_number(m.conductivity);
-            j["conductivity_units"] = m.cond_units;
-        }
-        j["value_count"] = m.value_count;
+        nlohmann::ordered_json j = new_measurement_json(s.inst->serial, *s.taken);
         if (s.stored != nullptr) {
             j["stored"] = std::string(s.stored) == "stored";
         }
         std::printf("%s\n", j.dump().c_str());
     } else {
-        std::string line = shown(s.inst->serial) + " slot " + std::to_string(s.entry.slot) +
-                           " key " + std::to_string(s.entry.key) + ": number " +
-                           std::to_string(m.number) + ", " + iso_taken_at(m) + ", " +
-                           kind_text(m.kind) + ", " + number_text(m.susceptibility) + " " +
-                           m.susc_units;
+        std::string line = shown(s.inst->serial) + " slot " + std::to_string(entry.slot) + " key " +
+                           std::to_string(entry.key) + ": number " + std::to_string(m.number) +
+                           ", " + iso_taken_at(m) + ", " + live_kind_text(m.kind) + ", " +
+                           number_text(m.susceptibility) + " " + m.susc_units;
         if (v2) {
             line += ", " + number_text(m.conductivity) + " " + m.cond_units;
         }
@@ -151,29 +113,15 @@ struct Watch {
     std::string who;
     vuxod_session session{};
     InstrumentRecords* keeper = nullptr; // with --db
-    std::unique_ptr<vuxod_measurement> m = std::make_unique<vuxod_measurement>();
-    std::vector<uint8_t> note = std::vector<uint8_t>(VUXOD_NOTE_MAX);
+    NewMeasurement taken;
     unsigned failed = 0;
 };
 
 // One new measurement: its key from the entry list, the record, the store.
 // An exit status when the watch must end, else nullopt.
 std::optional<int> take(Watch& w, int32_t slot) {
-    vuxod_entry entry{};
-    int rc = vuxod_read_entry(&w.session, slot, &entry);
-    const char* step = "reading the entry list at slot ";
-    if (rc == VUXOD_OK) {
-        rc = vuxod_fetch_measurement(&w.session, slot, w.m.get());
-        step = "fetching the record of slot ";
-    }
-    // A V1 note comes with its record, or the record is not kept: a later sync would
-    // find it held and never fetch the note.
-    const bool noted = w.session.generation == VUXOD_V1 && (entry.flags & VUXOD_ENTRY_NOTE) != 0;
-    size_t note_size = 0;
-    if (rc == VUXOD_OK && noted) {
-        rc = vuxod_fetch_note(&w.session, slot, w.note.data(), w.note.size(), &note_size);
-        step = "fetching the note of slot ";
-    }
+    const char* step = "";
+    const int rc = fetch_new_measurement(w.session, slot, &w.taken, &step);
     if (rc != VUXOD_OK) {
         std::fprintf(stderr, "vuxoint: %s: %s%d: %s\n", w.who.c_str(), step, slot,
                      result_text(rc).c_str());
@@ -181,16 +129,9 @@ std::optional<int> take(Watch& w, int32_t slot) {
         // The link's own failure: nothing more will come.
         return is_link_error(rc) ? std::optional<int>(kExitNoInstrument) : std::nullopt;
     }
-    Seen seen{w.inst, entry, w.m.get(), nullptr};
+    Seen seen{w.inst, &w.taken, nullptr};
     if (w.keeper != nullptr) {
-        const vuxod_record record{slot,
-                                  entry.key,
-                                  entry.flags,
-                                  w.m->raw,
-                                  w.m->raw_size,
-                                  w.m.get(),
-                                  noted ? w.note.data() : nullptr,
-                                  note_size};
+        const vuxod_record record = w.taken.record();
         std::string error;
         const PutResult put = w.keeper->keep(record, &error);
         seen.stored = put == PutResult::stored ? "stored" : "already held";

@@ -641,6 +641,60 @@ bool PgStore::query(const QueryFilter& filter, const HeaderFn& header, const Row
         error);
 }
 
+bool PgStore::page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
+                   std::string* error) {
+    const auto params = [&q](bool limits) {
+        Params p = filter_params(q.filter);
+        for (const std::optional<int64_t>& n : {q.kind}) {
+            n ? p.integer(*n) : p.null(kInt8);
+        }
+        p.bytes(q.note);
+        for (const std::optional<int64_t>& n : {q.slot, q.key}) {
+            n ? p.integer(*n) : p.null(kInt8);
+        }
+        if (limits) {
+            p.integer(std::max<int64_t>(q.limit, 0)).integer(std::max<int64_t>(q.offset, 0));
+        }
+        return p;
+    };
+    // The dialect's test for a note (bytes) holding the text.
+    const std::string choice =
+        page_choice("position(?5 in coalesce(" + std::string(kNoteText) + ", ''::bytea)) > 0");
+    const bool counted = each_row(
+        conn_, "SELECT count(*) " + choice, params(false), [](const PGresult*) {},
+        [&](const PGresult* r) {
+            *total = integer_at(r, 0, 0);
+            return true;
+        },
+        error);
+    if (!counted) {
+        return false;
+    }
+    const std::string order =
+        "ORDER BY " + page_sort_column(q.sort) + (q.descending ? " DESC, " : ", ") + "m.id";
+    std::vector<Value> row;
+    return each_row(
+        conn_,
+        std::string(kMeasurementRows) + " AND m.id IN (SELECT m.id " + choice + order +
+            " LIMIT ?8 OFFSET ?9) " + order,
+        params(true),
+        [&](const PGresult* r) {
+            std::vector<std::string> names;
+            for (int i = 0; i < PQnfields(r); ++i) {
+                names.emplace_back(PQfname(r, i));
+            }
+            row.resize(names.size());
+            header(names);
+        },
+        [&](const PGresult* r) {
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i] = value_at(r, 0, static_cast<int>(i));
+            }
+            return each(row);
+        },
+        error);
+}
+
 bool PgStore::records(const QueryFilter& filter, const RecordFn& each, std::string* error) {
     StoredRecord s;
     return each_row(

@@ -37,6 +37,8 @@ class PgStore final : public Store {
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                std::string* error) override;
     bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) override;
+    bool page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
+              std::string* error) override;
 
   private:
     PgStore(PGconn* conn, Mode mode) : conn_(conn), mode_(mode) {}

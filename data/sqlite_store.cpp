@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "schema.h"
 #include "store_engines.h"
@@ -91,8 +92,10 @@ Value column_value(sqlite3_stmt* st, int i) {
 std::string with_notes(sqlite3* db, std::string sql) {
     int rc = SQLITE_OK;
     if (query_int(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'notes'", 0, &rc) == 0) {
-        if (const auto at = sql.find(kNoteText); at != std::string::npos) {
-            sql.replace(at, std::string_view(kNoteText).size(), "NULL");
+        // A page's note filter names the note a second time.
+        const std::string_view with = kNoteText;
+        for (auto at = sql.find(with); at != std::string::npos; at = sql.find(with)) {
+            sql.replace(at, with.size(), "NULL");
         }
     }
     return sql;
@@ -101,6 +104,27 @@ std::string with_notes(sqlite3* db, std::string sql) {
 std::string folder_of(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     return folder.empty() ? "." : folder.string();
+}
+
+bool read_rows(sqlite3* db, Statement& st, const Store::HeaderFn& header, const Store::RowFn& each,
+               std::string* error) {
+    const int columns = sqlite3_column_count(st.get());
+    std::vector<std::string> names;
+    for (int i = 0; i < columns; ++i) {
+        names.emplace_back(sqlite3_column_name(st.get(), i));
+    }
+    header(names);
+    std::vector<Value> row(static_cast<std::size_t>(columns));
+    int rc = SQLITE_OK;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+            row[static_cast<std::size_t>(i)] = column_value(st.get(), i);
+        }
+        if (!each(row)) {
+            return true;
+        }
+    }
+    return rc == SQLITE_DONE ? true : failed(db, error);
 }
 
 bool exists(const std::string& path) {
@@ -411,29 +435,54 @@ bool SqliteStore::put_all(int64_t instrument_id, const std::vector<const vuxod_r
 
 bool SqliteStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                         std::string* error) {
-    int rc = SQLITE_OK;
     Statement st(db_, with_notes(db_, filter.scans ? kScanRows : kMeasurementRows) +
                           order_by(filter, filter.scans));
     if (!st.ok()) {
         return failed(db_, error);
     }
     bind_filter(st, filter);
-    const int columns = sqlite3_column_count(st.get());
-    std::vector<std::string> names;
-    for (int i = 0; i < columns; ++i) {
-        names.emplace_back(sqlite3_column_name(st.get(), i));
-    }
-    header(names);
-    std::vector<Value> row(static_cast<std::size_t>(columns));
-    while ((rc = st.step()) == SQLITE_ROW) {
-        for (int i = 0; i < columns; ++i) {
-            row[static_cast<std::size_t>(i)] = column_value(st.get(), i);
+    return read_rows(db_, st, header, each, error);
+}
+
+bool SqliteStore::page(const PageQuery& q, const HeaderFn& header, const RowFn& each,
+                       int64_t* total, std::string* error) {
+    const auto bind = [&q](Statement& st) {
+        bind_filter(st, q.filter);
+        const std::optional<int64_t> numbers[] = {q.kind, std::nullopt, q.slot, q.key};
+        for (int i = 0; i < 4; ++i) {
+            if (numbers[i]) {
+                st.bind(4 + i, *numbers[i]);
+            }
         }
-        if (!each(row)) {
-            return true;
+        if (q.note) {
+            st.bind(5, std::string_view(*q.note));
         }
+    };
+    // The dialect's test for a note holding the text.
+    const std::string choice =
+        page_choice("instr(coalesce(" + std::string(kNoteText) + ", ''), ?5) > 0");
+    Statement count(db_, with_notes(db_, "SELECT count(*) " + choice));
+    if (!count.ok()) {
+        return failed(db_, error);
     }
-    return rc == SQLITE_DONE ? true : failed(db_, error);
+    bind(count);
+    if (count.step() != SQLITE_ROW) {
+        return failed(db_, error);
+    }
+    *total = sqlite3_column_int64(count.get(), 0);
+    // The page's ids first, sorting only what orders them; then their whole rows.
+    // Ties go by the order they were stored, which the index on taken_at holds.
+    const std::string order =
+        "ORDER BY " + page_sort_column(q.sort) + (q.descending ? " DESC, " : ", ") + "m.id";
+    Statement st(db_, with_notes(db_, std::string(kMeasurementRows) + " AND m.id IN (SELECT m.id " +
+                                          choice + order + " LIMIT ?8 OFFSET ?9) " + order));
+    if (!st.ok()) {
+        return failed(db_, error);
+    }
+    bind(st);
+    st.bind(8, std::max<int64_t>(q.limit, 0));
+    st.bind(9, std::max<int64_t>(q.offset, 0));
+    return read_rows(db_, st, header, each, error);
 }
 
 bool SqliteStore::instruments(const std::optional<std::string>& serial,

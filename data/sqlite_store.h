@@ -34,6 +34,8 @@ class SqliteStore final : public Store {
                  std::vector<PutResult>* results, std::string* error) override;
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                std::string* error) override;
+    bool page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
+              std::string* error) override;
     bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) override;
 
   private:

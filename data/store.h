@@ -40,6 +40,23 @@ struct QueryFilter {
     bool key_order = false;
 };
 
+// One page of measurement rows, for a front that shows the store a screen at a
+// time: the filter plus a kind, a note text, one exact record, a sort and a window.
+struct PageQuery {
+    QueryFilter filter;              // its scans and key_order are ignored
+    std::optional<int64_t> kind;     // enum vuxod_kind
+    std::optional<std::string> note; // measurements whose note text holds this
+    std::optional<int64_t> slot;     // with key: the one record of filter.serial
+    std::optional<int64_t> key;
+    // One of the measurement columns instrument, number, taken_at, kind,
+    // susceptibility, conductivity; anything else sorts by taken_at. Ties go
+    // by the order the measurements were stored.
+    std::string sort = "taken_at";
+    bool descending = false;
+    int64_t offset = 0;
+    int64_t limit = 50;
+};
+
 enum class PutResult { stored, already_held, failed };
 
 // An instrument's row as stored; the serial is the instrument's bytes, as it sent them.
@@ -112,6 +129,11 @@ class Store {
     using RowFn = std::function<bool(const std::vector<Value>& row)>;
     virtual bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                        std::string* error) = 0;
+
+    // The rows query gives for measurements, narrowed and ordered by q, from
+    // q.offset for at most q.limit rows; *total receives how many match in all.
+    virtual bool page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
+                      std::string* error) = 0;
 
     // The records of the measurements query selects (its scans ignored), in
     // the same order. False with *error when reading failed; each returning

@@ -4,6 +4,7 @@
 #ifndef VUXOCLI_STORE_SQL_H
 #define VUXOCLI_STORE_SQL_H
 
+#include <map>
 #include <string>
 
 #include "store.h"
@@ -88,6 +89,34 @@ inline std::string order_by(const QueryFilter& f, bool scan_values) {
     std::string order = f.key_order ? "ORDER BY i.serial, m.key, m.slot, m.id"
                                     : "ORDER BY m.taken_at, i.serial, m.key, m.slot, m.id";
     return scan_values ? order + ", v.idx" : order;
+}
+
+// The measurements a page chooses from: the filter, the kind, a note's text, one
+// record. No join: with no condition given, the ids come straight from an index.
+// note_holds: the dialect's test that the note's text holds ?5.
+inline std::string page_choice(const std::string& note_holds) {
+    return R"sql(
+FROM measurements m
+WHERE (?1 IS NULL OR m.instrument_id = (SELECT id FROM instruments WHERE serial = ?1))
+    AND (?2 IS NULL OR m.taken_at >= ?2) AND (?3 IS NULL OR m.taken_at <= ?3)
+    AND (?4 IS NULL OR m.kind = ?4)
+    AND (?5 IS NULL OR )sql" +
+           note_holds + R"sql()
+    AND (?6 IS NULL OR m.slot = ?6) AND (?7 IS NULL OR m.key = ?7)
+)sql";
+}
+
+// The columns a page may be sorted by; the names are the rows' own.
+inline std::string page_sort_column(const std::string& name) {
+    static const std::map<std::string, std::string> columns = {
+        {"instrument", "(SELECT serial FROM instruments WHERE id = m.instrument_id)"},
+        {"number", "m.number"},
+        {"taken_at", "m.taken_at"},
+        {"kind", "m.kind"},
+        {"susceptibility", "m.susceptibility"},
+        {"conductivity", "m.conductivity"}};
+    const auto it = columns.find(name);
+    return it == columns.end() ? "m.taken_at" : it->second;
 }
 
 inline const char* generation_text(int generation) {

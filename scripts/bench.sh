@@ -19,7 +19,7 @@ fi
 : >"$ROWS"
 failed=0
 # Each program prints its result lines as "ROW|item|figure|limit|ratio|target|verdict".
-for prog in bench_receive bench_roundtrip bench_download bench_idle bench_memory bench_many bench_sync; do
+for prog in bench_receive bench_roundtrip bench_download bench_idle bench_memory bench_many bench_sync bench_serve; do
     if [ ! -x "$BIN/$prog" ]; then
         echo "ROW|$prog|not built|-|-|-|-" >>"$ROWS"
         continue

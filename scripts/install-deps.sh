@@ -8,8 +8,8 @@
 #
 # The README's dependency table says what each package is for.
 set -eu
-BUILD_PACKAGES="cmake make g++ libbluetooth-dev dpkg-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libpq-dev"
-TEST_PACKAGES="libgtest-dev libgmock-dev pkg-config lintian python3 chromium libpng-dev librsvg2-bin python3-setuptools python3-wheel python3-pip python3-venv python3-pytest postgresql"
+BUILD_PACKAGES="cmake make g++ pkg-config libbluetooth-dev dpkg-dev libsqlite3-dev libcli11-dev nlohmann-json3-dev libpq-dev libcpp-httplib-dev libudev-dev"
+TEST_PACKAGES="libgtest-dev libgmock-dev lintian python3 chromium chromium-driver python3-selenium libpng-dev librsvg2-bin python3-setuptools python3-wheel python3-pip python3-venv python3-pytest postgresql"
 DEV_PACKAGES="clang libclang-rt-14-dev libbenchmark-dev"
 
 purpose=${1:-build}

@@ -54,6 +54,10 @@ class BatchStore : public vuxocli::Store {
     bool records(const vuxocli::QueryFilter&, const RecordFn&, std::string*) override {
         return true;
     }
+    bool page(const vuxocli::PageQuery&, const HeaderFn&, const RowFn&, int64_t*,
+              std::string*) override {
+        return true;
+    }
 
   private:
     std::mutex mu_;

@@ -1,0 +1,47 @@
+#include "instrument_info.h"
+
+#include <array>
+#include <cstring>
+
+#include "le.h"
+#include "m17_comm.h"
+#include "m20_comm.h"
+#include "m21_comm.h"
+#include "vuxodata.h"
+
+namespace vuxocli {
+
+namespace {
+
+constexpr std::size_t kMemoryTextSize = 2048;
+
+} // namespace
+
+bool read_instrument_state(const Instrument& inst, InstrumentState* out, std::string* step,
+                           int* rc) {
+    *step = "read the model revision";
+    std::array<unsigned char, 4> rev{};
+    if ((*rc = M17_get_model_rev(inst.conn_id, rev.data(), 1)) != 0) {
+        return false;
+    }
+    out->model_revision = vuxo::load_le<int32_t>(rev.data());
+    *step = "read the entry count";
+    vuxod_session s;
+    if ((*rc = vuxod_session_open(&s, inst.conn_id)) != 0 ||
+        (*rc = vuxod_entry_count(&s, &out->entries)) != 0) {
+        return false;
+    }
+    *step = "read the memory usage";
+    std::array<char, kMemoryTextSize> text{};
+    *rc = inst.generation == VUXOD_V1
+              ? M20_Memory_Usage(inst.conn_id, &out->memory_usage, text.data(), text.size(), 1)
+              : M21_Memory_Usage(inst.conn_id, &out->memory_usage, text.data(), text.size(), 1);
+    if (*rc != 0) {
+        return false;
+    }
+    out->memory_text.assign(text.data(), strnlen(text.data(), text.size()));
+    *step = "read the clock";
+    return (*rc = read_clock(inst.conn_id, &out->clock)) == 0;
+}
+
+} // namespace vuxocli
