@@ -22,19 +22,7 @@ void print(const InfoOptions& opt, const std::string& who, const Instrument& ins
     const char* generation = inst.generation == VUXOD_V1 ? "V1" : "V2";
     const std::string offset = info.clock.offset ? offset_text(*info.clock.offset) : "unknown";
     if (opt.json) {
-        nlohmann::ordered_json j;
-        j["conn"] = shown(who);
-        j["generation"] = generation;
-        j["serial"] = shown(inst.serial);
-        j["firmware"] = shown(inst.firmware);
-        j["model_revision"] = info.model_revision;
-        j["entries"] = info.entries;
-        j["memory_usage"] = info.memory_usage;
-        j["memory_text"] = shown(info.memory_text);
-        j["clock"] = time_text(info.clock.instrument);
-        j["computer_clock"] = time_text(info.clock.computer);
-        j["clock_offset_s"] = info.clock.offset ? nlohmann::ordered_json(*info.clock.offset)
-                                                : nlohmann::ordered_json();
+        const nlohmann::ordered_json j = instrument_json(who, inst, info);
         std::printf("%s\n", j.dump().c_str());
         return;
     }

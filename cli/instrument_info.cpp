@@ -1,5 +1,7 @@
 #include "instrument_info.h"
 
+#include "shown_text.h"
+
 #include <array>
 #include <cstring>
 
@@ -42,6 +44,24 @@ bool read_instrument_state(const Instrument& inst, InstrumentState* out, std::st
     out->memory_text.assign(text.data(), strnlen(text.data(), text.size()));
     *step = "read the clock";
     return (*rc = read_clock(inst.conn_id, &out->clock)) == 0;
+}
+
+nlohmann::ordered_json instrument_json(const std::string& who, const Instrument& inst,
+                                       const InstrumentState& state) {
+    nlohmann::ordered_json j;
+    j["conn"] = shown(who);
+    j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
+    j["serial"] = shown(inst.serial);
+    j["firmware"] = shown(inst.firmware);
+    j["model_revision"] = state.model_revision;
+    j["entries"] = state.entries;
+    j["memory_usage"] = state.memory_usage;
+    j["memory_text"] = shown(state.memory_text);
+    j["clock"] = time_text(state.clock.instrument);
+    j["computer_clock"] = time_text(state.clock.computer);
+    j["clock_offset_s"] =
+        state.clock.offset ? nlohmann::ordered_json(*state.clock.offset) : nlohmann::ordered_json();
+    return j;
 }
 
 } // namespace vuxocli

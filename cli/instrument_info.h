@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "clock_text.h"
 #include "connect.h"
 
@@ -24,6 +26,12 @@ struct InstrumentState {
 // in *step and the library's result in *rc.
 bool read_instrument_state(const Instrument& inst, InstrumentState* out, std::string* step,
                            int* rc);
+
+// The reading as the JSON object info --json prints and the web page gets: conn,
+// generation, serial, firmware, model revision, entries, memory, both clocks and
+// their offset in seconds (null when the instrument's clock could not be read).
+nlohmann::ordered_json instrument_json(const std::string& who, const Instrument& inst,
+                                       const InstrumentState& state);
 
 } // namespace vuxocli
 

@@ -308,6 +308,29 @@ bool each_row(PGconn* conn, std::string_view sql, const Params& p,
     return good;
 }
 
+// Rows as the store's values, with their column names first.
+bool value_rows(PGconn* conn, std::string_view sql, const Params& p, const Store::HeaderFn& header,
+                const Store::RowFn& each, std::string* error) {
+    std::vector<Value> row;
+    return each_row(
+        conn, sql, p,
+        [&](const PGresult* r) {
+            std::vector<std::string> names;
+            for (int i = 0; i < PQnfields(r); ++i) {
+                names.emplace_back(PQfname(r, i));
+            }
+            row.resize(names.size());
+            header(names);
+        },
+        [&](const PGresult* r) {
+            for (std::size_t i = 0; i < row.size(); ++i) {
+                row[i] = value_at(r, 0, static_cast<int>(i));
+            }
+            return each(row);
+        },
+        error);
+}
+
 } // namespace
 
 bool names_server(const std::string& path) {
@@ -619,26 +642,10 @@ PutResult PgStore::put_once(int64_t instrument_id, const vuxod_record& record, s
 
 bool PgStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                     std::string* error) {
-    std::vector<Value> row;
-    return each_row(
-        conn_,
-        std::string(filter.scans ? kScanRows : kMeasurementRows) + order_by(filter, filter.scans),
-        filter_params(filter),
-        [&](const PGresult* r) {
-            std::vector<std::string> names;
-            for (int i = 0; i < PQnfields(r); ++i) {
-                names.emplace_back(PQfname(r, i));
-            }
-            row.resize(names.size());
-            header(names);
-        },
-        [&](const PGresult* r) {
-            for (std::size_t i = 0; i < row.size(); ++i) {
-                row[i] = value_at(r, 0, static_cast<int>(i));
-            }
-            return each(row);
-        },
-        error);
+    return value_rows(conn_,
+                      std::string(filter.scans ? kScanRows : kMeasurementRows) +
+                          order_by(filter, filter.scans),
+                      filter_params(filter), header, each, error);
 }
 
 bool PgStore::page(const PageQuery& q, const HeaderFn& header, const RowFn& each, int64_t* total,
@@ -672,27 +679,10 @@ bool PgStore::page(const PageQuery& q, const HeaderFn& header, const RowFn& each
     }
     const std::string order =
         "ORDER BY " + page_sort_column(q.sort) + (q.descending ? " DESC, " : ", ") + "m.id";
-    std::vector<Value> row;
-    return each_row(
-        conn_,
-        std::string(kMeasurementRows) + " AND m.id IN (SELECT m.id " + choice + order +
-            " LIMIT ?8 OFFSET ?9) " + order,
-        params(true),
-        [&](const PGresult* r) {
-            std::vector<std::string> names;
-            for (int i = 0; i < PQnfields(r); ++i) {
-                names.emplace_back(PQfname(r, i));
-            }
-            row.resize(names.size());
-            header(names);
-        },
-        [&](const PGresult* r) {
-            for (std::size_t i = 0; i < row.size(); ++i) {
-                row[i] = value_at(r, 0, static_cast<int>(i));
-            }
-            return each(row);
-        },
-        error);
+    return value_rows(conn_,
+                      std::string(kMeasurementRows) + " AND m.id IN (SELECT m.id " + choice +
+                          order + " LIMIT ?8 OFFSET ?9) " + order,
+                      params(true), header, each, error);
 }
 
 bool PgStore::records(const QueryFilter& filter, const RecordFn& each, std::string* error) {

@@ -58,15 +58,7 @@ JobResult info_job(InstrumentWorker& w) {
     if (!read_instrument_state(inst, &state, &step, &rc)) {
         return failure(502, who(w) + ": " + step + ": " + result_text(rc));
     }
-    nlohmann::json j = clock_json(state.clock);
-    j["conn"] = shown(who(w));
-    j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
-    j["serial"] = shown(inst.serial);
-    j["firmware"] = shown(inst.firmware);
-    j["model_revision"] = state.model_revision;
-    j["entries"] = state.entries;
-    j["memory_usage"] = state.memory_usage;
-    j["memory_text"] = shown(state.memory_text);
+    nlohmann::ordered_json j = instrument_json(who(w), inst, state);
     j["last_sync"] = last_sync(w.context(), inst.serial);
     return JobResult{200, j};
 }

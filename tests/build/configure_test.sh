@@ -36,7 +36,7 @@ echo "== make configure-test (test): refuses without pytest"
 if configure configure-test; then
     fail "make configure-test passed without pytest"
 fi
-grep -q "Python tests need python3 with" "$work/configure-test.log" ||
+grep -q "python3-pytest" "$work/configure-test.log" ||
     fail "configure-test failed for another reason: $(tail -n 20 "$work/configure-test.log")"
 
 echo "== make configure again, after the refused one: succeeds"

@@ -11,40 +11,15 @@ import uuid
 
 import pytest
 
+from simproc import started
+
 TOOL = os.environ["VUXOINT_TOOL"]
-SIM = os.environ["VUXOINT_SIM"]
 SERVER = os.environ["VUXOINT_PG_URI"]  # the cluster's maintenance database
-
-
-class Sim:
-    def __init__(self, *args):
-        self.args = ["--measure-after-idle", "0", *args]
-        self.proc = subprocess.Popen([SIM, *self.args], stdout=subprocess.PIPE, text=True)
-        kind, where = self.proc.stdout.readline().split()
-        self.conn = f"tcp://127.0.0.1:{where}" if kind == "port" else where
-
-    def raw(self):
-        """Each record's bytes by slot, as the simulator describes them."""
-        out = json.loads(subprocess.check_output([SIM, *self.args, "--describe"], text=True))
-        return {r["slot"]: r["raw"] for r in out["records"] if r["key"] not in (0, 0xFFFFFFFF)}
-
-    def stop(self):
-        self.proc.kill()
-        self.proc.wait()
-        self.proc.stdout.close()
 
 
 @pytest.fixture
 def sims():
-    started = []
-
-    def start(*args):
-        started.append(Sim("--port", "0", *args))
-        return started[-1]
-
-    yield start
-    for s in started:
-        s.stop()
+    yield from started("--measure-after-idle", "0", "--port", "0")
 
 
 def psql(uri, sql):
@@ -79,6 +54,22 @@ def expected(sim_serials):
     return {(serial, slot): raw for sim, serial in sim_serials for slot, raw in sim.raw().items()}
 
 
+def kill_when_stored(uri, procs, at_least):
+    """SIGKILLs each sync (by serial) as soon as its instrument has at_least records
+    stored, all watched at once so that none finishes while another is waited for."""
+    pending = dict(procs)
+    for _ in range(600):
+        run = psql(uri, "SELECT encode(i.serial, 'escape'), count(*) FROM measurements m "
+                        "JOIN instruments i ON i.id = m.instrument_id GROUP BY i.serial")
+        counts = dict(line.split("|") for line in run.stdout.splitlines()) if run.returncode == 0 else {}
+        for serial in [s for s in pending if int(counts.get(s, 0)) >= at_least]:
+            pending.pop(serial).send_signal(signal.SIGKILL)
+        if not pending:
+            return
+        time.sleep(0.02)
+    pytest.fail(f"{sorted(pending)} never reached {at_least} stored records")
+
+
 def wait_for_rows(uri, serial, at_least):
     for _ in range(600):
         run = psql(uri, "SELECT count(*) FROM measurements m JOIN instruments i ON "
@@ -90,13 +81,13 @@ def wait_for_rows(uri, serial, at_least):
 
 
 def test_sixteen_syncs_at_once_then_half_killed_and_synced_again(sims, db):
-    fleet = [(sims("--v2", "--entries", "200", "--latency", "2", "--serial", f"A9{n:06d}",
+    # The half to be killed answers slower, so that the kill lands mid-sync.
+    fleet = [(sims("--v2", "--entries", "200", "--latency", "40" if n % 2 == 0 else "2",
+                   "--serial", f"A9{n:06d}",
                    "--seed", str(n)), f"A9{n:06d}") for n in range(16)]
     syncs = [subprocess.Popen([TOOL, "sync", s.conn, "--db", db], stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE, text=True) for s, _ in fleet]
-    for (_, serial), proc in list(zip(fleet, syncs))[::2]:
-        wait_for_rows(db, serial, 20)
-        proc.send_signal(signal.SIGKILL)
+    kill_when_stored(db, {serial: proc for (_, serial), proc in list(zip(fleet, syncs))[::2]}, 20)
     for n, proc in enumerate(syncs):
         _, err = proc.communicate(timeout=60)
         assert proc.returncode == (-signal.SIGKILL if n % 2 == 0 else 0), err

@@ -10,19 +10,9 @@ from typing import Dict, Iterator, List, Optional, Tuple
 
 import pytest
 
-SIM = os.environ.get("VUXOINT_SIM", "vuxoint-sim")
+from simproc import Sim, started  # noqa: F401
+
 TOOL = os.environ.get("VUXOINT_TOOL", "vuxoint")
-
-
-class Sim:
-    def __init__(self, *args: str) -> None:
-        self.proc = subprocess.Popen([SIM, "--port", "0", *args], stdout=subprocess.PIPE, text=True)
-        self.conn = "tcp://127.0.0.1:" + self.proc.stdout.readline().split()[1]
-
-    def stop(self) -> None:
-        self.proc.terminate()
-        self.proc.wait(timeout=10)
-        self.proc.stdout.close()
 
 
 class Serve:
@@ -104,16 +94,7 @@ class Events:
 
 @pytest.fixture
 def sim() -> Iterator:
-    started: List[Sim] = []
-
-    def start(*args: str) -> Sim:
-        s = Sim("--measure-after-idle", "0", *args)
-        started.append(s)
-        return s
-
-    yield start
-    for s in started:
-        s.stop()
+    yield from started("--port", "0", "--measure-after-idle", "0")
 
 
 @pytest.fixture
