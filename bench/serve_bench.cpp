@@ -27,6 +27,7 @@
 #include "server.h"
 #include "simulator.h"
 #include "store.h"
+#include "store_fill.h"
 #include "vuxodata.h"
 
 namespace {
@@ -59,33 +60,6 @@ double quantile(std::vector<double> v, double q) {
     return v.empty() ? 0 : v[std::min(v.size() - 1, static_cast<std::size_t>(q * v.size()))];
 }
 
-bool fill(const vuxo::sim::Simulator& sim, const fs::path& db, int* stored) {
-    std::string error;
-    auto store = vuxocli::Store::open(db, vuxocli::Store::Mode::write, &error);
-    int64_t id = 0;
-    if (!store || !store->note_sync({sim.serial(), VUXOD_V2, "bench"}, &id, &error)) {
-        std::fprintf(stderr, "database: %s\n", error.c_str());
-        return false;
-    }
-    auto m = std::make_unique<vuxod_measurement>();
-    for (uint32_t slot = 0; slot < sim.entry_count(); ++slot) {
-        const vuxo::sim::Entry e = sim.entry(slot);
-        if (e.key == 0 || e.key == 0xFFFFFFFFu) {
-            continue;
-        }
-        const std::vector<unsigned char> raw = sim.record_bytes(slot);
-        vuxod_decode(VUXOD_V2, raw.data(), raw.size(), m.get());
-        const vuxod_record rec{
-            static_cast<int32_t>(slot), e.key, e.flags, m->raw, m->raw_size, m.get(), nullptr, 0};
-        if (store->put(id, rec, &error) != vuxocli::PutResult::stored) {
-            std::fprintf(stderr, "database: %s\n", error.c_str());
-            return false;
-        }
-        ++*stored;
-    }
-    return true;
-}
-
 // Never wakes early and lists nothing: no USB instrument takes part.
 class NoUsb final : public UsbWatch {
   public:
@@ -113,12 +87,13 @@ void pages(const fs::path& dir) {
     cfg.data.entries = kEntries;
     const vuxo::sim::Simulator sim(cfg);
     const fs::path db = dir / "pages.db";
-    int stored = 0;
+    bench::StoreTimes filled;
     const auto filling = Clock::now();
-    if (!fill(sim, db, &stored)) {
+    if (!bench::fill_store(sim, db, &filled)) {
         bench::row("serve table pages", "failed", "-", "-", "-", bench::Verdict::missed);
         return;
     }
+    const int stored = filled.stored;
     std::printf("database of %d measurements filled in %.1f s\n", stored, ms_since(filling) / 1000);
     ServeConfig config;
     config.db = db.string();

@@ -24,6 +24,7 @@
 #include "report.h"
 #include "session.h"
 #include "store.h"
+#include "store_fill.h"
 #include "sync_command.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
@@ -136,13 +137,6 @@ bool library_session(const vuxo::sim::Simulator& sim, bool records, double* page
     return rc == VUXOD_OK;
 }
 
-struct StoreTimes {
-    double open_s = 0;
-    double put_s = 0;
-    double close_s = 0;
-};
-bool fill_database(const vuxo::sim::Simulator& sim, const fs::path& db, StoreTimes* t);
-
 void full_sync(const fs::path& dir) {
     const auto sim = start_sim(entries_for(kRecords), 0, 0, false);
     bool ok = sim != nullptr;
@@ -155,9 +149,9 @@ void full_sync(const fs::path& dir) {
         sync_s.push_back(seconds_of([&] { return tool_sync(*sim, db); }, &ok));
         lib_s.push_back(seconds_of([&] { return library_session(*sim, true, &pages); }, &ok));
     }
-    StoreTimes t;
+    bench::StoreTimes t;
     fs::remove(dir / "store.db");
-    ok = ok && fill_database(*sim, dir / "store.db", &t);
+    ok = ok && bench::fill_store(*sim, dir / "store.db", &t);
     const double s = bench::median(sync_s);
     const double l = bench::median(lib_s);
     std::printf("full sync of %d records, median of %d: %.3f s; record layer alone %.3f s; the "
@@ -168,47 +162,11 @@ void full_sync(const fs::path& dir) {
                ok ? bench::at_most(s / l, 1.1) : bench::Verdict::missed);
 }
 
-// Fills the database with every record of the simulator's log, the way a
-// sync stores them, without the link.
-bool fill_database(const vuxo::sim::Simulator& sim, const fs::path& db, StoreTimes* t) {
-    std::string error;
-    auto start = Clock::now();
-    auto store = vuxocli::Store::open(db, vuxocli::Store::Mode::write, &error);
-    t->open_s = std::chrono::duration<double>(Clock::now() - start).count();
-    int64_t id = 0;
-    if (!store || !store->note_sync({sim.serial(), VUXOD_V2, "bench"}, &id, &error)) {
-        std::fprintf(stderr, "database: %s\n", error.c_str());
-        return false;
-    }
-    auto m = std::make_unique<vuxod_measurement>();
-    for (uint32_t slot = 0; slot < sim.entry_count(); ++slot) {
-        const vuxo::sim::Entry e = sim.entry(slot);
-        if (e.key == 0 || e.key == 0xFFFFFFFFu) {
-            continue;
-        }
-        const std::vector<unsigned char> raw = sim.record_bytes(slot);
-        vuxod_decode(VUXOD_V2, raw.data(), raw.size(), m.get());
-        const vuxod_record rec{
-            static_cast<int32_t>(slot), e.key, e.flags, m->raw, m->raw_size, m.get(), nullptr, 0};
-        start = Clock::now();
-        const vuxocli::PutResult put = store->put(id, rec, &error);
-        t->put_s += std::chrono::duration<double>(Clock::now() - start).count();
-        if (put != vuxocli::PutResult::stored) {
-            std::fprintf(stderr, "database: %s\n", error.c_str());
-            return false;
-        }
-    }
-    start = Clock::now();
-    store.reset();
-    t->close_s = std::chrono::duration<double>(Clock::now() - start).count();
-    return true;
-}
-
 void resync(const fs::path& dir) {
     const auto sim = start_sim(kResyncEntries, 0, 0, false);
     const fs::path db = dir / "resync.db";
-    StoreTimes t;
-    bool ok = sim != nullptr && fill_database(*sim, db, &t);
+    bench::StoreTimes t;
+    bool ok = sim != nullptr && bench::fill_store(*sim, db, &t);
     std::printf("database of %u entries filled: open %.4f s, puts %.3f s, close %.3f s\n",
                 kResyncEntries, t.open_s, t.put_s, t.close_s);
     std::vector<double> sync_s;
