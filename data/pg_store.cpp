@@ -129,6 +129,8 @@ class Params {
         return add(kFloat8, std::string(text, end), 0);
     }
     Params& text(std::string_view v) { return add(kText, std::string(v), 0); }
+    // An array literal ("{1.5,NULL}"), typed by the cast the statement puts on it.
+    Params& array(std::string v) { return add(0, std::move(v), 0); }
     Params& bytes(std::string_view v) { return add(kBytea, std::string(v), 1); }
     Params& bytes(const std::optional<std::string>& v) {
         return v ? bytes(std::string_view(*v)) : null(kBytea);
@@ -172,6 +174,47 @@ std::string dollars(std::string_view text) {
         }
     }
     return out;
+}
+
+// The scan values of one record in one statement, from three arrays.
+constexpr const char* kInsertValues = R"sql(
+INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark)
+SELECT ?1, t.i - 1, t.s, t.c, t.k
+FROM unnest(?2::float8[], ?3::float8[], ?4::int8[]) WITH ORDINALITY AS t(s, c, k, i)
+)sql";
+
+// Floats as the instrument stored them, NaN as NULL (as in the SQLite file).
+std::string float_array(const float* values, int32_t count) {
+    std::string out = "{";
+    for (int32_t i = 0; i < count; ++i) {
+        out += i > 0 ? "," : "";
+        if (std::isnan(values[i])) {
+            out += "NULL";
+            continue;
+        }
+        char text[32];
+        const auto end =
+            std::to_chars(text, text + sizeof text, static_cast<double>(values[i])).ptr;
+        out.append(text, end);
+    }
+    return out + "}";
+}
+
+std::string null_array(int32_t count) {
+    std::string out = "{";
+    for (int32_t i = 0; i < count; ++i) {
+        out += i > 0 ? ",NULL" : "NULL";
+    }
+    return out + "}";
+}
+
+std::string mark_array(const uint8_t* marks, int32_t count) {
+    std::string out = "{";
+    for (int32_t i = 0; i < count; ++i) {
+        out += i > 0 ? "," : "";
+        out += marks[i] != 0 ? '1' : '0';
+    }
+    return out + "}";
 }
 
 // libpq's messages end in a newline and put a hint on a line of its own: one
@@ -555,26 +598,61 @@ bool PgStore::held(const std::string& serial, std::vector<vuxod_slot_key>* out,
 // the record is stored whole once more on a new connection, and when its
 // COMMIT went through before the loss, the new insert finds it held.
 PutResult PgStore::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
-    const PutResult first = put_once(instrument_id, record, error);
-    if (first != PutResult::failed || !lost(conn_)) {
-        return first;
+    std::vector<PutResult> results;
+    put_all(instrument_id, {&record}, &results, error);
+    return results.front();
+}
+
+bool PgStore::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                      std::vector<PutResult>* results, std::string* error) {
+    if (put_once(instrument_id, records, results, error)) {
+        return true;
     }
+    if (!lost(conn_)) {
+        return false;
+    }
+    // A COMMIT that went through before the loss leaves its records already held.
     std::string why;
     if (!reconnected(&why)) {
         *error = why;
-        return PutResult::failed;
+        return false;
     }
     error->clear();
-    return put_once(instrument_id, record, error);
+    return put_once(instrument_id, records, results, error);
 }
 
-PutResult PgStore::put_once(int64_t instrument_id, const vuxod_record& record, std::string* error) {
-    const vuxod_measurement& m = *record.m;
-    const bool v2 = m.generation == VUXOD_V2;
+// One transaction for the batch, so that a batch costs one commit; a record's
+// scan values go in one statement, so that a record costs two or three round
+// trips to the server, whatever its number of values.
+bool PgStore::put_once(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                       std::vector<PutResult>* results, std::string* error) {
+    results->assign(records.size(), PutResult::failed);
     std::string ignored;
     if (!exec(conn_, "BEGIN", error)) {
-        return PutResult::failed;
+        return false;
     }
+    std::vector<PutResult> done;
+    for (const vuxod_record* record : records) {
+        done.push_back(insert(instrument_id, *record, error));
+        if (done.back() == PutResult::failed) {
+            exec(conn_, "ROLLBACK", &ignored);
+            return false;
+        }
+    }
+    // Counted as stored only once the server said its COMMIT went through.
+    const Result c = wrap(PQexec(conn_, "COMMIT"));
+    if (!ok(c, PGRES_COMMAND_OK)) {
+        failed(conn_, c.get(), error);
+        exec(conn_, "ROLLBACK", &ignored);
+        return false;
+    }
+    *results = std::move(done);
+    return true;
+}
+
+PutResult PgStore::insert(int64_t instrument_id, const vuxod_record& record, std::string* error) {
+    const vuxod_measurement& m = *record.m;
+    const bool v2 = m.generation == VUXOD_V2;
     Params p;
     p.integer(instrument_id)
         .integer(record.slot)
@@ -600,42 +678,35 @@ PutResult PgStore::put_once(int64_t instrument_id, const vuxod_record& record, s
     const Result r = run(conn_, std::string(kInsertMeasurement) + " RETURNING id", p);
     if (!ok(r, PGRES_TUPLES_OK)) {
         failed(conn_, r.get(), error);
-        exec(conn_, "ROLLBACK", &ignored);
         return PutResult::failed;
     }
     if (PQntuples(r.get()) == 0) {
-        exec(conn_, "ROLLBACK", &ignored);
         return PutResult::already_held;
     }
     const int64_t measurement_id = integer_at(r.get(), 0, 0);
-    bool good = true;
     if (record.note != nullptr) {
         Params n;
         n.integer(measurement_id)
             .bytes(std::string_view(reinterpret_cast<const char*>(record.note), record.note_size));
         const Result done = run(conn_, kInsertNote, n);
-        good = ok(done, PGRES_COMMAND_OK) || failed(conn_, done.get(), error);
+        if (!ok(done, PGRES_COMMAND_OK)) {
+            failed(conn_, done.get(), error);
+            return PutResult::failed;
+        }
     }
     // Only a scan's values are its own; the record's value area is kept in raw.
     const int32_t values = m.kind == VUXOD_KIND_SCAN ? m.values_decoded : 0;
-    for (int32_t i = 0; i < values && good; ++i) {
+    if (values > 0) {
         Params v;
-        v.integer(measurement_id).integer(i).number(m.susc_values[i]);
-        v2 ? v.number(m.cond_values[i]) : v.null(kFloat8);
-        v.integer(m.marks[i] != 0);
-        const Result done = run(conn_, kInsertValue, v);
-        good = ok(done, PGRES_COMMAND_OK) || failed(conn_, done.get(), error);
-    }
-    if (!good) {
-        exec(conn_, "ROLLBACK", &ignored);
-        return PutResult::failed;
-    }
-    // Counted as stored only once the server said its COMMIT went through.
-    const Result c = wrap(PQexec(conn_, "COMMIT"));
-    if (!ok(c, PGRES_COMMAND_OK)) {
-        failed(conn_, c.get(), error);
-        exec(conn_, "ROLLBACK", &ignored);
-        return PutResult::failed;
+        v.integer(measurement_id)
+            .array(float_array(m.susc_values, values))
+            .array(v2 ? float_array(m.cond_values, values) : null_array(values))
+            .array(mark_array(m.marks, values));
+        const Result done = run(conn_, kInsertValues, v);
+        if (!ok(done, PGRES_COMMAND_OK)) {
+            failed(conn_, done.get(), error);
+            return PutResult::failed;
+        }
     }
     return PutResult::stored;
 }

@@ -34,6 +34,8 @@ class PgStore final : public Store {
     bool held(const std::string& serial, std::vector<vuxod_slot_key>* out,
               std::string* error) override;
     PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error) override;
+    bool put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                 std::vector<PutResult>* results, std::string* error) override;
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,
                std::string* error) override;
     bool records(const QueryFilter& filter, const RecordFn& each, std::string* error) override;
@@ -48,7 +50,10 @@ class PgStore final : public Store {
     // After a lost connection: one new try to reach the server, and false
     // with the reason when the connection was not lost or did not come back.
     bool reconnected(std::string* error);
-    PutResult put_once(int64_t instrument_id, const vuxod_record& record, std::string* error);
+    bool put_once(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
+                  std::vector<PutResult>* results, std::string* error);
+    // The record's rows, inside the caller's transaction.
+    PutResult insert(int64_t instrument_id, const vuxod_record& record, std::string* error);
 
     PGconn* conn_ = nullptr;
     Mode mode_;
