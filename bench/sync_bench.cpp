@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,20 +26,12 @@
 #include "session.h"
 #include "store.h"
 #include "store_fill.h"
+#include "sync_bench.h"
 #include "sync_command.h"
 #include "vuxodata.h"
 #include "vuxoint.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-constexpr int kRecords = 300;
-constexpr int kPacedRecords = 30;
-constexpr uint32_t kResyncEntries = 10000;
-constexpr uint32_t kBaud = 115200;
-constexpr int kRounds = 5;
+namespace sync_bench {
 
 double seconds_of(const std::function<bool()>& work, bool* ok) {
     const auto start = Clock::now();
@@ -46,7 +39,6 @@ double seconds_of(const std::function<bool()>& work, bool* ok) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The entry count whose log holds exactly `records` records worth fetching.
 uint32_t entries_for(int records) {
     vuxo::sim::Config cfg;
     cfg.data.gen = vuxo::sim::Generation::v2;
@@ -99,7 +91,7 @@ bool tool_sync(const vuxo::sim::Simulator& sim, const std::string& db) {
     return vuxocli::run_sync(opt) == 0;
 }
 
-int discard(const vuxod_record*, void*) {
+static int discard(const vuxod_record*, void*) {
     return 0;
 }
 
@@ -136,6 +128,12 @@ bool library_session(const vuxo::sim::Simulator& sim, bool records, double* page
     vuxocli::close_instrument(inst);
     return rc == VUXOD_OK;
 }
+
+} // namespace sync_bench
+
+namespace {
+
+using namespace sync_bench;
 
 void full_sync(const fs::path& dir) {
     const auto sim = start_sim(entries_for(kRecords), 0, 0, false);
@@ -292,14 +290,20 @@ void paced(const fs::path& dir) {
 } // namespace
 
 int main() {
+    namespace fs = std::filesystem;
     char name[] = "/tmp/vuxoint-bench-XXXXXX";
     if (mkdtemp(name) == nullptr) {
         return 1;
     }
     const fs::path dir = name;
-    full_sync(dir);
-    resync(dir);
-    paced(dir);
+    // VUXO_BENCH_ONLY=postgres: the PostgreSQL rows alone.
+    const char* only = std::getenv("VUXO_BENCH_ONLY");
+    if (only == nullptr || std::string(only) != "postgres") {
+        full_sync(dir);
+        resync(dir);
+        paced(dir);
+    }
+    postgres(dir);
     fs::remove_all(dir);
     return 0;
 }

@@ -39,12 +39,20 @@ void to_si(Value* value, Value* units) {
     if (u == nullptr || d == nullptr) {
         return;
     }
+    // emplace rather than assigning a temporary Value: GCC 12 warns of a
+    // string read uninitialized in the variant's move (a false alarm).
     if (*u == "CGS") {
-        *value = static_cast<double>(static_cast<float>(*d * 4 * std::numbers::pi));
-        *units = std::string("SI");
+        const double si = static_cast<float>(*d * 4 * std::numbers::pi);
+        value->emplace<double>(si);
+        units->emplace<std::string>("SI");
     } else if (*u == "Ohm.m") {
-        *value = *d == 0 ? Value{} : static_cast<double>(static_cast<float>(1 / *d));
-        *units = std::string("S/m");
+        const double rho = *d;
+        if (rho == 0) {
+            value->emplace<std::monostate>();
+        } else {
+            value->emplace<double>(static_cast<float>(1 / rho));
+        }
+        units->emplace<std::string>("S/m");
     }
 }
 

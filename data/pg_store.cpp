@@ -176,12 +176,19 @@ std::string dollars(std::string_view text) {
     return out;
 }
 
-// The scan values of one record in one statement, from three arrays.
-constexpr const char* kInsertValues = R"sql(
-INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark)
-SELECT ?1, t.i - 1, t.s, t.c, t.k
-FROM unnest(?2::float8[], ?3::float8[], ?4::int8[]) WITH ORDINALITY AS t(s, c, k, i)
+// A whole record in one statement: the measurement, its note and its scan
+// values (from three arrays), so that a batch of them can go to the server in one
+// exchange. It answers 1 when the measurement was new, 0 when it was held already
+// (and then nothing was inserted).
+std::string record_insert() {
+    return std::string("WITH m AS (") + kInsertMeasurement + R"sql( RETURNING id),
+n AS (INSERT INTO notes (measurement_id, text) SELECT id, ?25 FROM m WHERE ?25 IS NOT NULL),
+v AS (INSERT INTO scan_values (measurement_id, idx, susceptibility, conductivity, mark)
+    SELECT m.id, t.i - 1, t.s, t.c, t.k
+    FROM m, unnest(?26::float8[], ?27::float8[], ?28::int8[]) WITH ORDINALITY AS t(s, c, k, i))
+SELECT count(*) FROM m
 )sql";
+}
 
 // Floats as the instrument stored them, NaN as NULL (as in the SQLite file).
 std::string float_array(const float* values, int32_t count) {
@@ -372,6 +379,49 @@ bool value_rows(PGconn* conn, std::string_view sql, const Params& p, const Store
             return each(row);
         },
         error);
+}
+
+// The parameters of record_insert.
+Params record_params(int64_t instrument_id, const vuxod_record& record) {
+    const vuxod_measurement& m = *record.m;
+    const bool v2 = m.generation == VUXOD_V2;
+    Params p;
+    p.integer(instrument_id)
+        .integer(record.slot)
+        .integer(record.key)
+        .integer(record.entry_flags)
+        .integer(m.number)
+        .integer(m.id)
+        .text(std::string_view(iso_taken_at(m)))
+        .integer(m.kind)
+        .integer(m.record_flags);
+    v2 ? p.integer(m.unit_bits) : p.null(kInt8);
+    p.integer(m.curve_s);
+    v2 ? p.integer(m.curve_c) : p.null(kInt8);
+    p.integer(m.pin).integer(m.error).integer(m.diameter);
+    v2 ? p.integer(m.tag) : p.null(kInt8);
+    p.number(m.susceptibility).text(std::string_view(m.susc_units));
+    v2 ? p.number(m.conductivity) : p.null(kFloat8);
+    v2 ? p.text(std::string_view(m.cond_units)) : p.null(kText);
+    p.integer(m.first_count)
+        .integer(m.value_count)
+        .bytes(std::string_view(reinterpret_cast<const char*>(record.raw), record.raw_size))
+        .text(std::string_view(iso_utc_now()));
+    if (record.note != nullptr) {
+        p.bytes(std::string_view(reinterpret_cast<const char*>(record.note), record.note_size));
+    } else {
+        p.null(kBytea);
+    }
+    // Only a scan's values are its own; the record's value area is kept in raw.
+    const int32_t values = m.kind == VUXOD_KIND_SCAN ? m.values_decoded : 0;
+    if (values > 0) {
+        p.array(float_array(m.susc_values, values))
+            .array(v2 ? float_array(m.cond_values, values) : null_array(values))
+            .array(mark_array(m.marks, values));
+    } else {
+        p.null(0).null(0).null(0);
+    }
+    return p;
 }
 
 } // namespace
@@ -621,94 +671,73 @@ bool PgStore::put_all(int64_t instrument_id, const std::vector<const vuxod_recor
     return put_once(instrument_id, records, results, error);
 }
 
-// One transaction for the batch, so that a batch costs one commit; a record's
-// scan values go in one statement, so that a record costs two or three round
-// trips to the server, whatever its number of values.
+// The batch in one transaction, sent in one go (libpq's pipeline): BEGIN, one
+// statement a record, COMMIT, and only then the answers are read, so a batch
+// costs one exchange with the server however far away it is.
 bool PgStore::put_once(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
                        std::vector<PutResult>* results, std::string* error) {
     results->assign(records.size(), PutResult::failed);
-    std::string ignored;
-    if (!exec(conn_, "BEGIN", error)) {
-        return false;
+    if (PQenterPipelineMode(conn_) != 1) {
+        return failed(conn_, nullptr, error);
     }
-    std::vector<PutResult> done;
+    const std::string insert = dollars(record_insert());
+    bool sent = PQsendQueryParams(conn_, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
     for (const vuxod_record* record : records) {
-        done.push_back(insert(instrument_id, *record, error));
-        if (done.back() == PutResult::failed) {
-            exec(conn_, "ROLLBACK", &ignored);
-            return false;
+        const Params p = record_params(instrument_id, *record);
+        const std::vector<const char*> values = p.values();
+        sent = sent && PQsendQueryParams(conn_, insert.c_str(), p.count(), p.types(), values.data(),
+                                         p.lengths(), p.formats(), 1) == 1;
+    }
+    sent =
+        sent && PQsendQueryParams(conn_, "COMMIT", 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    sent = sent && PQpipelineSync(conn_) == 1;
+    // The answers in order: BEGIN, a count a record, COMMIT, then the sync.
+    std::vector<PutResult> done;
+    bool good = sent;
+    std::size_t answer = 0;
+    bool ended = false; // a statement's answers just ended
+    while (sent && !lost(conn_)) {
+        const Result r = wrap(PQgetResult(conn_));
+        if (!r) {
+            // One NULL ends a statement's answers; two in a row, nothing more comes.
+            if (ended) {
+                sent = false;
+                break;
+            }
+            ended = true;
+            continue;
+        }
+        ended = false;
+        const ExecStatusType status = PQresultStatus(r.get());
+        if (status == PGRES_PIPELINE_SYNC) {
+            break;
+        }
+        const bool for_record = answer >= 1 && answer <= records.size();
+        ++answer;
+        if (status == PGRES_TUPLES_OK && for_record) {
+            done.push_back(integer_at(r.get(), 0, 0) > 0 ? PutResult::stored
+                                                         : PutResult::already_held);
+        } else if (status != PGRES_COMMAND_OK) {
+            if (good) {
+                failed(conn_, r.get(), error);
+            }
+            good = false;
         }
     }
-    // Counted as stored only once the server said its COMMIT went through.
-    const Result c = wrap(PQexec(conn_, "COMMIT"));
-    if (!ok(c, PGRES_COMMAND_OK)) {
-        failed(conn_, c.get(), error);
+    if (!sent || lost(conn_)) {
+        good = false;
+        failed(conn_, nullptr, error);
+    }
+    PQexitPipelineMode(conn_);
+    if (!good || done.size() != records.size()) {
+        // A failed statement leaves the transaction aborted; nothing of it stays.
+        std::string ignored;
         exec(conn_, "ROLLBACK", &ignored);
         return false;
     }
+    // Counted as stored only once the server said its COMMIT went through.
     *results = std::move(done);
     return true;
-}
-
-PutResult PgStore::insert(int64_t instrument_id, const vuxod_record& record, std::string* error) {
-    const vuxod_measurement& m = *record.m;
-    const bool v2 = m.generation == VUXOD_V2;
-    Params p;
-    p.integer(instrument_id)
-        .integer(record.slot)
-        .integer(record.key)
-        .integer(record.entry_flags)
-        .integer(m.number)
-        .integer(m.id)
-        .text(std::string_view(iso_taken_at(m)))
-        .integer(m.kind)
-        .integer(m.record_flags);
-    v2 ? p.integer(m.unit_bits) : p.null(kInt8);
-    p.integer(m.curve_s);
-    v2 ? p.integer(m.curve_c) : p.null(kInt8);
-    p.integer(m.pin).integer(m.error).integer(m.diameter);
-    v2 ? p.integer(m.tag) : p.null(kInt8);
-    p.number(m.susceptibility).text(std::string_view(m.susc_units));
-    v2 ? p.number(m.conductivity) : p.null(kFloat8);
-    v2 ? p.text(std::string_view(m.cond_units)) : p.null(kText);
-    p.integer(m.first_count)
-        .integer(m.value_count)
-        .bytes(std::string_view(reinterpret_cast<const char*>(record.raw), record.raw_size))
-        .text(std::string_view(iso_utc_now()));
-    const Result r = run(conn_, std::string(kInsertMeasurement) + " RETURNING id", p);
-    if (!ok(r, PGRES_TUPLES_OK)) {
-        failed(conn_, r.get(), error);
-        return PutResult::failed;
-    }
-    if (PQntuples(r.get()) == 0) {
-        return PutResult::already_held;
-    }
-    const int64_t measurement_id = integer_at(r.get(), 0, 0);
-    if (record.note != nullptr) {
-        Params n;
-        n.integer(measurement_id)
-            .bytes(std::string_view(reinterpret_cast<const char*>(record.note), record.note_size));
-        const Result done = run(conn_, kInsertNote, n);
-        if (!ok(done, PGRES_COMMAND_OK)) {
-            failed(conn_, done.get(), error);
-            return PutResult::failed;
-        }
-    }
-    // Only a scan's values are its own; the record's value area is kept in raw.
-    const int32_t values = m.kind == VUXOD_KIND_SCAN ? m.values_decoded : 0;
-    if (values > 0) {
-        Params v;
-        v.integer(measurement_id)
-            .array(float_array(m.susc_values, values))
-            .array(v2 ? float_array(m.cond_values, values) : null_array(values))
-            .array(mark_array(m.marks, values));
-        const Result done = run(conn_, kInsertValues, v);
-        if (!ok(done, PGRES_COMMAND_OK)) {
-            failed(conn_, done.get(), error);
-            return PutResult::failed;
-        }
-    }
-    return PutResult::stored;
 }
 
 bool PgStore::query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,

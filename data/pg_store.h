@@ -52,8 +52,6 @@ class PgStore final : public Store {
     bool reconnected(std::string* error);
     bool put_once(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
                   std::vector<PutResult>* results, std::string* error);
-    // The record's rows, inside the caller's transaction.
-    PutResult insert(int64_t instrument_id, const vuxod_record& record, std::string* error);
 
     PGconn* conn_ = nullptr;
     Mode mode_;
