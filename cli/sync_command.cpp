@@ -23,23 +23,14 @@ namespace vuxocli {
 namespace {
 
 void print_text(const Instrument& inst, const vuxod_sync_summary& sum) {
-    std::printf("%s: %u new, %u already held, %u failed, %u not fetched\n",
-                shown(inst.serial).c_str(), sum.stored, sum.already_held, sum.failed,
-                sum.not_fetched);
+    std::printf("%s\n", summary_line(inst, sum).c_str());
     std::fflush(stdout);
 }
 
 // clear is null when --clear-after was not given: the object stays as it was.
 void print_json(const SyncOptions& opt, const Instrument& inst, const vuxod_sync_summary& sum,
                 const ClearOutcome* clear) {
-    nlohmann::ordered_json j;
-    j["instrument"] = shown(inst.serial);
-    j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
-    j["entries"] = sum.entry_count;
-    j["new"] = sum.stored;
-    j["already_held"] = sum.already_held;
-    j["failed"] = sum.failed;
-    j["not_fetched"] = sum.not_fetched;
+    nlohmann::ordered_json j = summary_json(inst, sum);
     j["database"] = shown(opt.db);
     if (clear != nullptr) {
         j["cleared"] = clear->cleared;

@@ -1,6 +1,7 @@
 #include "sync_run.h"
 
 #include "result_text.h"
+#include "shown_text.h"
 
 namespace vuxocli {
 
@@ -118,6 +119,24 @@ std::string sync_failure_text(int rc, const vuxod_sync_summary& sum, const std::
         return who + ": fetching the " + record_name(sum.slot, sum.key) + ": " + result_text(rc);
     }
     return "";
+}
+
+std::string summary_line(const Instrument& inst, const vuxod_sync_summary& sum) {
+    return shown(inst.serial) + ": " + std::to_string(sum.stored) + " new, " +
+           std::to_string(sum.already_held) + " already held, " + std::to_string(sum.failed) +
+           " failed, " + std::to_string(sum.not_fetched) + " not fetched";
+}
+
+nlohmann::ordered_json summary_json(const Instrument& inst, const vuxod_sync_summary& sum) {
+    nlohmann::ordered_json j;
+    j["instrument"] = shown(inst.serial);
+    j["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
+    j["entries"] = sum.entry_count;
+    j["new"] = sum.stored;
+    j["already_held"] = sum.already_held;
+    j["failed"] = sum.failed;
+    j["not_fetched"] = sum.not_fetched;
+    return j;
 }
 
 } // namespace vuxocli

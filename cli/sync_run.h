@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "connect.h"
 #include "vuxodata.h"
 
@@ -43,6 +45,12 @@ std::string record_name(int32_t slot, uint32_t key);
 // failed one by one (the failure hook told of each) or nothing failed.
 std::string sync_failure_text(int rc, const vuxod_sync_summary& sum, const std::string& who,
                               const std::string& db);
+
+// The summary as every front gives it: "SERIAL: N new, M already held, K failed,
+// J not fetched", and the same counts as JSON (instrument, generation, entries,
+// new, already_held, failed, not_fetched).
+std::string summary_line(const Instrument& inst, const vuxod_sync_summary& sum);
+nlohmann::ordered_json summary_json(const Instrument& inst, const vuxod_sync_summary& sum);
 
 } // namespace vuxocli
 

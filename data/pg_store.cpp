@@ -647,12 +647,6 @@ bool PgStore::held(const std::string& serial, std::vector<vuxod_slot_key>* out,
 // A connection lost in the middle of a record took its transaction with it:
 // the record is stored whole once more on a new connection, and when its
 // COMMIT went through before the loss, the new insert finds it held.
-PutResult PgStore::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
-    std::vector<PutResult> results;
-    put_all(instrument_id, {&record}, &results, error);
-    return results.front();
-}
-
 bool PgStore::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
                       std::vector<PutResult>* results, std::string* error) {
     if (put_once(instrument_id, records, results, error)) {

@@ -33,7 +33,6 @@ class PgStore final : public Store {
     bool has(int64_t instrument_id, int32_t slot, uint32_t key, std::string* error) override;
     bool held(const std::string& serial, std::vector<vuxod_slot_key>* out,
               std::string* error) override;
-    PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error) override;
     bool put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
                  std::vector<PutResult>* results, std::string* error) override;
     bool query(const QueryFilter& filter, const HeaderFn& header, const RowFn& each,

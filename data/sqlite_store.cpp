@@ -405,12 +405,6 @@ PutResult SqliteStore::insert(int64_t instrument_id, const vuxod_record& record,
     return PutResult::stored;
 }
 
-PutResult SqliteStore::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
-    std::vector<PutResult> results;
-    put_all(instrument_id, {&record}, &results, error);
-    return results.front();
-}
-
 bool SqliteStore::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
                           std::vector<PutResult>* results, std::string* error) {
     results->assign(records.size(), PutResult::failed);

@@ -35,16 +35,10 @@ bool InstrumentRecords::keep_all(const std::vector<const vuxod_record*>& records
     return store->put_all(instrument_id, records, results, error);
 }
 
-bool Store::put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
-                    std::vector<PutResult>* results, std::string* error) {
-    results->assign(records.size(), PutResult::failed);
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        (*results)[i] = put(instrument_id, *records[i], error);
-        if ((*results)[i] == PutResult::failed) {
-            return false;
-        }
-    }
-    return true;
+PutResult Store::put(int64_t instrument_id, const vuxod_record& record, std::string* error) {
+    std::vector<PutResult> results;
+    put_all(instrument_id, {&record}, &results, error);
+    return results.empty() ? PutResult::failed : results.front();
 }
 
 std::string iso_taken_at(const vuxod_measurement& m) {

@@ -111,14 +111,13 @@ class Store {
     // ascending (slot, key) order.
     virtual bool held(const std::string& serial, std::vector<vuxod_slot_key>* out,
                       std::string* error) = 0;
-    // Stores the record, its decoded fields and its scan values in one transaction.
-    virtual PutResult put(int64_t instrument_id, const vuxod_record& record,
-                          std::string* error) = 0;
-    // Stores the records in one transaction where the engine can (so a batch costs
-    // one commit), each result in (*results)[i]; on false nothing of the batch was
-    // stored that is not marked stored. The default puts them one by one.
+    // Stores the records, their decoded fields, notes and scan values in one
+    // transaction (so a batch costs one commit), each result in (*results)[i];
+    // on false nothing of the batch was stored.
     virtual bool put_all(int64_t instrument_id, const std::vector<const vuxod_record*>& records,
-                         std::vector<PutResult>* results, std::string* error);
+                         std::vector<PutResult>* results, std::string* error) = 0;
+    // put_all of one record.
+    PutResult put(int64_t instrument_id, const vuxod_record& record, std::string* error);
 
     // Calls header once with the column names, then each with the values of
     // every row the filter selects: by time taken (ties by instrument, then

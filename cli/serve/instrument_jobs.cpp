@@ -147,19 +147,10 @@ void sync_job(InstrumentWorker& w) {
     }
     const Instrument& inst = w.instrument();
     w.last_sync_complete = rc == VUXOD_OK && sum.failed == 0 && sum.not_fetched == 0;
-    done["instrument"] = shown(inst.serial);
-    done["generation"] = inst.generation == VUXOD_V1 ? "V1" : "V2";
-    done["entries"] = sum.entry_count;
-    done["new"] = sum.stored;
-    done["already_held"] = sum.already_held;
-    done["failed"] = sum.failed;
-    done["not_fetched"] = sum.not_fetched;
+    done.update(summary_json(inst, sum));
     done["complete"] = w.last_sync_complete;
     done["problems"] = problems;
-    done["summary"] = shown(inst.serial) + ": " + std::to_string(sum.stored) + " new, " +
-                      std::to_string(sum.already_held) + " already held, " +
-                      std::to_string(sum.failed) + " failed, " + std::to_string(sum.not_fetched) +
-                      " not fetched";
+    done["summary"] = summary_line(inst, sum);
     // A lost connection the sync could not bring back is closed for good.
     if (inst.conn_id < 0 || is_link_error(rc)) {
         w.drop_connection(inst.conn_id);

@@ -47,7 +47,6 @@ class BatchStore : public vuxocli::Store {
     bool held(const std::string&, std::vector<vuxod_slot_key>*, std::string*) override {
         return true;
     }
-    PutResult put(int64_t, const vuxod_record&, std::string*) override { return PutResult::failed; }
     bool query(const vuxocli::QueryFilter&, const HeaderFn&, const RowFn&, std::string*) override {
         return true;
     }
