@@ -3,7 +3,7 @@
  *
  * It owns ports, threads, timing and the table of live connections, and knows
  * nothing of frames. Every function returns 0 on success; failures are negative
- * (a negated errno where one applies), so they never read as the protocol's
+ * (a negated COMM_E* error number below), so they never read as the protocol's
  * result codes 1 and 255. Time-outs are in milliseconds, measured on the
  * monotonic clock; a time-out of 0 or less means "do not wait".
  *
@@ -17,8 +17,9 @@
  *   COMM_EV_CONNECTED once the port is open (not for a failed open);
  *   COMM_EV_DATA with the bytes read, at most rx_size of them;
  *   COMM_EV_TIMEOUT after each tick of silence;
- *   COMM_EV_CONN_ERROR with the OS error (errno) when the open fails or the
- *     link breaks (an unplugged adapter, a peer's hang-up: ECONNRESET for TCP);
+ *   COMM_EV_CONN_ERROR with the link's error (COMM_E*) when the open fails or
+ *     the link breaks (an unplugged adapter, a peer's hang-up: COMM_ECONNRESET
+ *     for TCP);
  *   COMM_EV_DISCONNECTED exactly once and last, with the same error, or 0 when
  *     the connection was closed on request.
  * An event procedure that returns a negative value closes its connection.
@@ -60,10 +61,54 @@
 
 VUXO_BEGIN_DECLS
 
+/* Error numbers: the library's own, the same on every platform. Functions
+ * return them negated; COMM_EV_CONN_ERROR and COMM_EV_DISCONNECTED carry them
+ * as they are. Each equals the Linux errno of that name, so programs built
+ * against earlier releases read them unchanged; the transport maps the OS's
+ * own errors to these, and any other to COMM_EIO. */
+enum {
+    COMM_EPERM = 1,
+    COMM_ENOENT = 2,
+    COMM_EINTR = 4,
+    COMM_EIO = 5,
+    COMM_ENXIO = 6,
+    COMM_EAGAIN = 11,
+    COMM_ENOMEM = 12,
+    COMM_EACCES = 13,
+    COMM_EBUSY = 16,
+    COMM_ENODEV = 19,
+    COMM_EINVAL = 22,
+    COMM_ENFILE = 23,
+    COMM_EMFILE = 24,
+    COMM_ENOTTY = 25,
+    COMM_EPIPE = 32,
+    COMM_EDEADLK = 35,
+    COMM_ENAMETOOLONG = 36,
+    COMM_ENOSYS = 38,
+    COMM_ENOMSG = 42,
+    COMM_EOVERFLOW = 75,
+    COMM_EMSGSIZE = 90,
+    COMM_EPROTONOSUPPORT = 93,
+    COMM_EOPNOTSUPP = 95,
+    COMM_EAFNOSUPPORT = 97,
+    COMM_EADDRNOTAVAIL = 99,
+    COMM_ENETDOWN = 100,
+    COMM_ENETUNREACH = 101,
+    COMM_ECONNABORTED = 103,
+    COMM_ECONNRESET = 104,
+    COMM_ENOTCONN = 107,
+    COMM_ESHUTDOWN = 108,
+    COMM_ETIMEDOUT = 110,
+    COMM_ECONNREFUSED = 111,
+    COMM_EHOSTDOWN = 112,
+    COMM_EHOSTUNREACH = 113,
+    COMM_ECANCELED = 125
+};
+
 /* Event kinds handed to the event procedure. */
 enum {
     COMM_EV_CONNECTED = 1,    /* link up */
-    COMM_EV_CONN_ERROR = 2,   /* value: the OS error (errno) */
+    COMM_EV_CONN_ERROR = 2,   /* value: the link's error (COMM_E*) */
     COMM_EV_DISCONNECTED = 3, /* last event; the context may be freed in it */
     COMM_EV_DATA = 5,         /* data: received bytes, value: their count */
     COMM_EV_TIMEOUT = 6,      /* one tick of silence passed */
