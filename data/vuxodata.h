@@ -63,11 +63,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__GNUC__) || defined(__clang__)
-#define VUXOD_API __attribute__((visibility("default")))
-#else
-#define VUXOD_API
-#endif
+#include "vuxo_export.h"
 
 #ifdef __cplusplus
 extern "C" {

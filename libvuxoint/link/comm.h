@@ -57,8 +57,6 @@
 
 #include "vuxo_export.h"
 
-#define COMM_API VUXO_API
-
 VUXO_BEGIN_DECLS
 
 /* Error numbers: the library's own, the same on every platform. Functions
