@@ -5,7 +5,7 @@ GEN ?= v2
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-test deps-dev configure configure-test build programs test demo deb bench fuzz asan tsan clean
+.PHONY: all deps deps-test deps-dev configure configure-test build programs test demo deb bench fuzz asan tsan windows windows-test clean
 
 all: build
 
@@ -66,6 +66,24 @@ tsan: deps-dev
 	@JOBS=$(JOBS) scripts/sanitizers.sh thread
 fuzz: deps-dev
 	@JOBS=$(JOBS) FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz.sh
+
+# Windows, cross-built with MinGW-w64 in build-win: the zip and the installer
+# (build-win/vuxoint-<version>-win64.zip, build-win/vuxoint-<version>-setup.exe);
+# windows-test builds the tests too and runs them under Wine.
+WIN_BUILD ?= build-win
+WIN_CMAKE = cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+	    -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+windows:
+	@scripts/install-deps.sh windows
+	$(WIN_CMAKE) -DBUILD_TESTING=OFF
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	cmake --build $(WIN_BUILD) --target windows-package
+windows-test:
+	@scripts/install-deps.sh windows-test
+	@JOBS=$(JOBS) scripts/windows-gtest.sh $(WIN_BUILD)
+	$(WIN_CMAKE) -DBUILD_TESTING=ON
+	cmake --build $(WIN_BUILD) -j$(JOBS)
+	@JOBS=$(JOBS) scripts/windows-test.sh $(WIN_BUILD)
 
 clean:
 	rm -rf $(BUILD)
