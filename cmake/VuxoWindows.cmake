@@ -6,7 +6,7 @@
 # gets a folder holding only symlinks to the libraries it uses, added with -isystem.
 set(VUXO_HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
 file(MAKE_DIRECTORY ${VUXO_HOST_HEADERS})
-foreach(entry CLI nlohmann httplib.h)
+foreach(entry CLI nlohmann)
   if(NOT EXISTS /usr/include/${entry})
     message(FATAL_ERROR "/usr/include/${entry} not found: run scripts/install-deps.sh windows")
   endif()

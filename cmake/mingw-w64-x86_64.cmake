@@ -18,6 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config must not answer with the build machine's Linux libraries.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${_mingw}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # The C and C++ runtimes and winpthread linked into every executable and DLL: a
 # DLL that still imported libwinpthread-1.dll would not load on a machine without
 # it, and we ship no runtime DLLs.

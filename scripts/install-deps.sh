@@ -14,7 +14,7 @@ BUILD_PACKAGES="cmake make g++ pkg-config libbluetooth-dev dpkg-dev libsqlite3-d
 TEST_PACKAGES="libgtest-dev libgmock-dev lintian python3 chromium chromium-driver python3-selenium libpng-dev librsvg2-bin python3-setuptools python3-wheel python3-pip python3-venv python3-pytest postgresql"
 DEV_PACKAGES="clang libclang-rt-14-dev libbenchmark-dev"
 # Header-only libraries are taken from the Debian packages; SQLite is vendored.
-WINDOWS_PACKAGES="cmake make libcli11-dev nlohmann-json3-dev libcpp-httplib-dev g++-mingw-w64-x86-64-posix nsis zip"
+WINDOWS_PACKAGES="cmake make libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix nsis zip"
 WINDOWS_TEST_PACKAGES="googletest wine64 socat"
 
 purpose=${1:-build}
