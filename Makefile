@@ -69,7 +69,7 @@ fuzz: deps-dev
 
 # Windows, cross-built with MinGW-w64 in build-win: the zip and the installer
 # (build-win/vuxoint-<version>-win64.zip, build-win/vuxoint-<version>-setup.exe);
-# windows-test builds the tests too and runs them under Wine.
+# windows-test builds the tests and the installer too and runs them under Wine.
 WIN_BUILD ?= build-win
 WIN_CMAKE = cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	    -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -83,6 +83,7 @@ windows-test:
 	@JOBS=$(JOBS) scripts/windows-gtest.sh $(WIN_BUILD)
 	$(WIN_CMAKE) -DBUILD_TESTING=ON
 	cmake --build $(WIN_BUILD) -j$(JOBS)
+	cmake --build $(WIN_BUILD) --target windows-package
 	@JOBS=$(JOBS) scripts/windows-test.sh $(WIN_BUILD)
 
 clean:
