@@ -10,9 +10,17 @@ build_dir=${1:?usage: $0 BUILD_DIR}
 WINEPREFIX=$(realpath -m "$build_dir/wineprefix")
 WINEDEBUG=-all
 export WINEPREFIX WINEDEBUG
+mkdir -p "$WINEPREFIX"
 
-# The first start fills the prefix (about 10 s, 700 MB); later ones reuse it.
-/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+stop_server() {
+    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    /usr/lib/wine/wineserver -w
+}
+# A server left in this prefix (an interrupted run, a program started by hand)
+# would refuse the persistent one.
+stop_server
 /usr/lib/wine/wineserver -p
-trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; /usr/lib/wine/wineserver -w 2>/dev/null || true' EXIT INT TERM
+trap stop_server EXIT INT TERM
+# The first start fills the prefix (about 15 s, 700 MB); later ones reuse it.
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j"${JOBS:-2}"
