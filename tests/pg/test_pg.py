@@ -104,7 +104,8 @@ def test_sixteen_syncs_at_once_then_half_killed_and_synced_again(sims, db):
 
 
 def test_connection_killed_mid_sync_then_a_new_sync_completes(sims, db):
-    s = sims("--v2", "--entries", "200", "--latency", "2", "--serial", "A8000001")
+    # 20 ms a record: the kill lands seconds before the sync could end.
+    s = sims("--v2", "--entries", "200", "--latency", "20", "--serial", "A8000001")
     proc = subprocess.Popen([TOOL, "sync", s.conn, "--db", db], stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE, text=True)
     wait_for_rows(db, "A8000001", 20)
@@ -179,12 +180,20 @@ def test_push_copies_what_is_missing_once_and_resumes_after_a_kill(sims, db, tmp
               "A6000001")]
     for s, _ in fleet:
         assert tool("sync", s.conn, "--db", local).returncode == 0
+    # The server gets the schema (and the V1 records) first, then a trigger that
+    # makes each insert take 20 ms, so the kill lands seconds before the push ends.
+    assert tool("sync", fleet[0][0].conn, "--db", db).returncode == 0
+    slow = ("CREATE FUNCTION slow() RETURNS trigger AS $$ BEGIN PERFORM pg_sleep(0.02); "
+            "RETURN NEW; END $$ LANGUAGE plpgsql; CREATE TRIGGER slow BEFORE INSERT ON "
+            "measurements FOR EACH ROW EXECUTE FUNCTION slow()")
+    assert psql(db, slow).returncode == 0
     total = len(expected(fleet))
     proc = subprocess.Popen([TOOL, "push", "--from", local, "--to", db],
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     wait_for_rows(db, "A6000001", 10)
     proc.send_signal(signal.SIGKILL)
     proc.communicate(timeout=60)
+    assert psql(db, "DROP TRIGGER slow ON measurements").returncode == 0
     part = len(stored(db))
     assert 0 < part < total
 

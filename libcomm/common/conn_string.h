@@ -32,10 +32,10 @@ struct ConnTarget {
     int channel = 1;    // Bluetooth RFCOMM channel
 };
 
-// 0 and *out filled, or -EINVAL for text that is no connection string.
+// 0 and *out filled, or -COMM_EINVAL for text that is no connection string.
 int parse_conn_string(const char* text, ConnTarget* out);
 
-// Copies text into the caller's 128-byte buffer: 0, or -ENAMETOOLONG (out
+// Copies text into the caller's 128-byte buffer: 0, or -COMM_ENAMETOOLONG (out
 // then holds the empty string) when it does not fit.
 int store_conn_string(char* out, const std::string& text);
 

@@ -9,16 +9,11 @@
 // came.
 //
 // Who reads costs no system call to decide: the link is an exclusive waiter
-// in two wait sets, the leader's first, and the kernel wakes the first set
+// in two wait sets, the leader's first, and the OS wakes the first set
 // that has a thread waiting in it. Bytes that come while a caller waits wake
 // that caller alone; bytes that come at any other time wake the connection's
 // thread. Either reads under rx_mu, so the procedure never runs twice at once
 // and the bytes reach it in order, whichever thread read them.
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-
-#include <cerrno>
-
 #include "connection_table.h"
 
 namespace comm {
@@ -26,19 +21,15 @@ namespace {
 
 enum class Step { kGoOn, kStop };
 
-void kick(int fd) {
-    eventfd_write(fd, 1);
-}
-
 // Under rx_mu: reads until the link holds nothing more, offering each read to
 // the event procedure. kStop when the lead must end here.
-Step read_and_offer(Connection& c, int fd) {
+Step read_and_offer(Connection& c, os::Link link) {
     if (c.handback_len > 0) {
         return Step::kStop; // the bytes handed back come first
     }
     for (;;) {
-        const ssize_t n = c.ops->read(fd, c.rx.data(), c.rx.size());
-        if (n == -EAGAIN) {
+        const std::ptrdiff_t n = c.ops->read(link, c.rx.data(), c.rx.size());
+        if (n == -COMM_EAGAIN) {
             return Step::kGoOn;
         }
         if (n <= 0) {
@@ -80,7 +71,7 @@ std::chrono::system_clock::time_point lock_deadline(Clock::time_point deadline) 
 // Lock not held. Reads until the answer is captured, the deadline passes, the
 // connection stops, the link breaks or bytes are handed back. true when the
 // lead gave up before its answer and the connection's thread must read on.
-bool lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline) {
+bool lead_reads(Connection& c, os::Link link, Clock::time_point deadline) {
     // A wake-up for the link went to this caller and not to the connection's
     // thread: if this caller does not read the link empty, that thread must.
     bool unread = false;
@@ -90,23 +81,15 @@ bool lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline)
             break;
         }
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        epoll_event events[3];
-        const int ready = epoll_wait(epoll_fd, events, 3, static_cast<int>(ms));
-        if (ready < 0 && errno != EINTR) {
+        os::Ready ready;
+        if (c.lead_set.wait(static_cast<int>(ms), &ready) != 0) {
             break;
         }
-        bool stopping = false;
-        for (int i = 0; i < ready; ++i) {
-            if (events[i].data.fd == kTagWake) {
-                stopping = true;
-            } else if (events[i].data.fd == kTagKick) {
-                eventfd_t count = 0;
-                eventfd_read(c.lead_kick_fd, &count);
-            } else {
-                unread = true;
-            }
+        if ((ready.wakers & kKicked) != 0) {
+            c.lead_kick.clear();
         }
-        if (stopping) {
+        unread = unread || ready.link;
+        if ((ready.wakers & kWoken) != 0) {
             break; // the connection's thread closes the link and ends the wait
         }
         if (!unread) {
@@ -116,14 +99,14 @@ bool lead_reads(Connection& c, int fd, int epoll_fd, Clock::time_point deadline)
         if (!rx.owns_lock()) {
             break;
         }
-        if (read_and_offer(c, fd) == Step::kStop) {
-            kick(c.kick_fd);
+        if (read_and_offer(c, link) == Step::kStop) {
+            c.kick.wake();
             return true;
         }
         unread = false;
     }
     if (unread) {
-        kick(c.kick_fd);
+        c.kick.wake();
     }
     return false;
 }
@@ -135,8 +118,8 @@ namespace {
 // Lock held. Whatever this wait does not read itself, the connection's thread
 // must: it takes the link back into its own wait set at once.
 void leave_link_to_thread(Connection& c) {
-    if (!c.lead_gave_up && c.kick_fd >= 0) {
-        kick(c.kick_fd);
+    if (!c.lead_gave_up && c.kick.is_open()) {
+        c.kick.wake();
     }
     c.lead_gave_up = true;
 }
@@ -147,21 +130,20 @@ void lead(Connection& c, std::unique_lock<std::mutex>& lock, Clock::time_point d
     if (c.captured || c.ended || Clock::now() >= deadline) {
         return;
     }
-    if (c.link_fd < 0 || c.lead_active) {
+    if (c.lead_link == os::kNoLink || c.lead_active) {
         leave_link_to_thread(c);
         return;
     }
-    const int fd = c.link_fd;
-    const int epoll_fd = c.lead_epoll_fd;
+    const os::Link link = c.lead_link;
     c.lead_active = true; // the close waits for this lead to end
     lock.unlock();
-    const bool gave_up = lead_reads(c, fd, epoll_fd, deadline);
+    const bool gave_up = lead_reads(c, link, deadline);
     lock.lock();
     c.lead_active = false;
     if (gave_up) {
         c.lead_gave_up = true; // lead_reads has woken the connection's thread
     }
-    if (c.link_fd < 0) {
+    if (c.lead_link == os::kNoLink) {
         c.cv.notify_all(); // the close waits for this
     }
 }

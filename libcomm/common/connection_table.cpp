@@ -10,10 +10,6 @@
 // any other comm_* call, or exits.
 #include "connection_table.h"
 
-#include <pthread.h>
-#include <sys/eventfd.h>
-
-#include <cerrno>
 #include <climits>
 #include <map>
 #include <vector>
@@ -34,7 +30,7 @@ struct Table {
     bool running = false;
     comm_idle_wait_fn idle_wait = nullptr;
     std::map<int, ConnPtr> live;
-    std::vector<pthread_t> finished;
+    std::vector<os::Thread> finished;
 };
 
 // Never destroyed: connection threads may outlive static destruction when a
@@ -89,15 +85,15 @@ ConnPtr find_connection(int conn_id) {
 }
 
 int missing_connection(int conn_id) {
-    return conn_id > 0 && conn_id < g_next_id.load() ? -ENOTCONN : -ENOENT;
+    return conn_id > 0 && conn_id < g_next_id.load() ? -COMM_ENOTCONN : -COMM_ENOENT;
 }
 
 void request_stop(Connection& c) {
     c.stop = true;
     c.state = COMM_STATE_CLOSING;
     std::lock_guard lock(c.mu);
-    if (c.wake_fd >= 0) {
-        eventfd_write(c.wake_fd, 1);
+    if (c.wake.is_open()) {
+        c.wake.wake();
     }
 }
 
@@ -119,27 +115,23 @@ int table_add(const ConnPtr& c, int* conn_id) {
     Table& t = table();
     std::lock_guard lock(t.mu);
     if (!t.running) {
-        return -ESHUTDOWN;
+        return -COMM_ESHUTDOWN;
     }
     const int id = g_next_id.fetch_add(1);
     if (id <= 0 || id == INT_MAX) {
-        return -EOVERFLOW;
+        return -COMM_EOVERFLOW;
     }
     c->id = id;
     t.live[id] = c;
     *conn_id = id;
 
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, kThreadStack);
     auto* arg = new ConnPtr(c);
-    pthread_t thread;
-    const int error = pthread_create(&thread, &attr, connection_main, arg);
-    pthread_attr_destroy(&attr);
+    os::Thread thread = 0;
+    const int error = os::start_thread(connection_main, arg, kThreadStack, &thread);
     if (error != 0) {
         delete arg;
         t.live.erase(id);
-        return -error;
+        return error;
     }
     return 0;
 }
@@ -158,25 +150,25 @@ void table_remove(Connection& c) {
     {
         std::lock_guard lock(t.mu);
         t.live.erase(c.id);
-        t.finished.push_back(pthread_self());
+        t.finished.push_back(os::this_thread());
     }
     t.cv.notify_all();
 }
 
 void table_reap() {
-    std::vector<pthread_t> done;
+    std::vector<os::Thread> done;
     {
         std::lock_guard lock(table().mu);
         done.swap(table().finished);
     }
-    for (pthread_t thread : done) {
-        pthread_join(thread, nullptr);
+    for (os::Thread thread : done) {
+        os::join_thread(thread);
     }
 }
 
 int table_shut() {
     if (t_event_conn != nullptr) {
-        return -EDEADLK; // would wait for the very thread it runs on
+        return -COMM_EDEADLK; // would wait for the very thread it runs on
     }
     Table& t = table();
     std::vector<ConnPtr> open;
@@ -225,7 +217,7 @@ COMM_API int comm_usb_register(int a, int b) {
     (void)a;
     (void)b;
     end_walk();
-    return table_running() ? 0 : -ESHUTDOWN;
+    return table_running() ? 0 : -COMM_ESHUTDOWN;
 }
 
 COMM_API int comm_usb_deregister(void) {
@@ -236,7 +228,7 @@ COMM_API int comm_usb_deregister(void) {
 COMM_API int comm_data_cntr_init(uint32_t* cursor) {
     end_walk();
     if (cursor == nullptr) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     *cursor = 0;
     return 0;

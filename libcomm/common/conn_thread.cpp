@@ -1,12 +1,7 @@
 // The thread of one connection: opens its link, turns what the link does into
 // events, and closes it. Every event of the connection is delivered here, so
 // they reach the event procedure one at a time and in order.
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 
 #include "connection_table.h"
 
@@ -46,27 +41,20 @@ int millis_until(Clock::time_point deadline) {
     return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
-void close_fd(int& fd) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
-}
-
 constexpr int kGoOn = -1; // a step's result when the link stays open
 
 // The link may hold bytes (or have hung up): deliver what it holds. kGoOn, 0
-// when the event procedure asks to close, or the link's errno.
+// when the event procedure asks to close, or the link's error (COMM_E*).
 int read_step(Connection& c, bool hung_up) {
-    const ssize_t n = c.ops->read(c.fd, c.rx.data(), c.rx.size());
+    const std::ptrdiff_t n = c.ops->read(c.link, c.rx.data(), c.rx.size());
     if (n > 0) {
         return deliver(c, COMM_EV_DATA, c.rx.data(), static_cast<int>(n)) < 0 ? 0 : kGoOn;
     }
-    if (n != -EAGAIN) {
+    if (n != -COMM_EAGAIN) {
         return static_cast<int>(-n);
     }
     // Hung up with nothing left to read: waiting again would spin.
-    return hung_up ? EPIPE : kGoOn;
+    return hung_up ? COMM_EPIPE : kGoOn;
 }
 
 // Bytes a leading caller read but did not take come before anything read later.
@@ -88,21 +76,18 @@ struct Woken {
 };
 
 Woken wait_once(Connection& c, int timeout_ms, int* error) {
-    epoll_event events[3];
-    const int ready = epoll_wait(c.epoll_fd, events, 3, timeout_ms);
-    if (ready < 0 && errno != EINTR) {
-        *error = errno;
+    os::Ready ready;
+    if (const int waited = c.wait_set.wait(timeout_ms, &ready); waited != 0) {
+        *error = -waited;
     }
     Woken w;
-    for (int i = 0; i < ready; ++i) {
-        if (events[i].data.fd == kTagKick) {
-            eventfd_t count = 0;
-            eventfd_read(c.kick_fd, &count);
-            w.link = true;
-        } else if (events[i].data.fd != kTagWake) {
-            w.link = true;
-            w.hung_up = (events[i].events & (EPOLLHUP | EPOLLERR)) != 0;
-        }
+    if ((ready.wakers & kKicked) != 0) {
+        c.kick.clear();
+        w.link = true;
+    }
+    if (ready.link) {
+        w.link = true;
+        w.hung_up = ready.hung_up;
     }
     return w;
 }
@@ -125,10 +110,9 @@ void set_link_watched(Connection& c, bool watched) {
     if (c.link_watched == watched) {
         return;
     }
-    epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLEXCLUSIVE;
-    ev.data.fd = c.fd;
-    if (epoll_ctl(c.epoll_fd, watched ? EPOLL_CTL_ADD : EPOLL_CTL_DEL, c.fd, &ev) == 0) {
+    const int changed = watched ? c.wait_set.add_link(c.link, c.lead_set.is_open())
+                                : c.wait_set.remove_link(c.link);
+    if (changed == 0) {
         c.link_watched = watched;
     }
 }
@@ -141,7 +125,7 @@ int wait_ms(const Connection& c, Clock::time_point tick_due) {
     return tick < 0 ? kLookMs : std::min(tick, kLookMs);
 }
 
-// Runs the open link until it breaks (returns its errno), is asked to stop or
+// Runs the open link until it breaks (returns its error), is asked to stop or
 // the event procedure asks to close (returns 0). Silence of one tick makes
 // one COMM_EV_TIMEOUT; bytes received here or by a leading caller start the
 // tick again.
@@ -178,7 +162,7 @@ int pump(Connection& c) {
         }
         // Out only after reading during a command, and only where callers lead;
         // back at the first look that finds no command.
-        const bool may_leave = w.link && c.lead_epoll_fd >= 0;
+        const bool may_leave = w.link && c.lead_set.is_open();
         if (!c.link_watched || may_leave) {
             set_link_watched(c, !command_busy(c));
         }
@@ -186,43 +170,30 @@ int pump(Connection& c) {
     return 0;
 }
 
-int add_to_set(int epoll_fd, int fd, int tag, uint32_t events) {
-    epoll_event ev{};
-    ev.events = events;
-    ev.data.fd = tag;
-    return epoll_ctl(epoll_fd, EPOLL_CTL_ADD, fd, &ev) == 0 ? 0 : errno;
-}
-
 } // namespace
 
 int open_wait_sets(Connection& c) {
-    c.epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-    if (c.epoll_fd < 0) {
-        return errno;
+    if (const int e = c.wait_set.open(); e != 0) {
+        return -e;
     }
-    constexpr uint32_t kExclusive = EPOLLIN | EPOLLEXCLUSIVE;
-    // The leader's set first: of two exclusive waiters the kernel tries the
-    // one added first. Without it (a link that takes no exclusive waiter)
+    // The leader's set first: of two exclusive waiters the OS tries the one
+    // added first. Without it (an OS or a link with no exclusive waits)
     // callers do not lead, and the connection's thread reads everything.
-    c.lead_kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    c.lead_epoll_fd = epoll_create1(EPOLL_CLOEXEC);
-    if (c.lead_kick_fd < 0 || c.lead_epoll_fd < 0 ||
-        add_to_set(c.lead_epoll_fd, c.wake_fd, kTagWake, EPOLLIN) != 0 ||
-        add_to_set(c.lead_epoll_fd, c.lead_kick_fd, kTagKick, EPOLLIN) != 0 ||
-        add_to_set(c.lead_epoll_fd, c.fd, c.fd, kExclusive) != 0) {
-        close_fd(c.lead_epoll_fd);
-        close_fd(c.lead_kick_fd);
+    if (c.lead_kick.open() != 0 || c.lead_set.open() != 0 ||
+        c.lead_set.add(c.wake, kTagWake) != 0 || c.lead_set.add(c.lead_kick, kTagKick) != 0 ||
+        c.lead_set.add_link(c.link, true) != 0) {
+        c.lead_set.close();
+        c.lead_kick.close();
     }
-    const uint32_t link_events = c.lead_epoll_fd >= 0 ? kExclusive : uint32_t{EPOLLIN};
-    if (const int e = add_to_set(c.epoll_fd, c.wake_fd, kTagWake, EPOLLIN); e != 0) {
-        return e;
+    if (const int e = c.wait_set.add(c.wake, kTagWake); e != 0) {
+        return -e;
     }
-    if (const int e = add_to_set(c.epoll_fd, c.kick_fd, kTagKick, EPOLLIN); e != 0) {
-        return e;
+    if (const int e = c.wait_set.add(c.kick, kTagKick); e != 0) {
+        return -e;
     }
-    const int added = add_to_set(c.epoll_fd, c.fd, c.fd, link_events);
+    const int added = c.wait_set.add_link(c.link, c.lead_set.is_open());
     c.link_watched = added == 0;
-    return added;
+    return -added;
 }
 
 namespace {
@@ -231,20 +202,20 @@ void close_link(Connection& c) {
     request_stop(c); // writers blocked in poll and a leading caller give up at once
     {
         std::unique_lock lock(c.mu);
-        c.link_fd = -1; // no caller leads from here on
+        c.lead_link = os::kNoLink; // no caller leads from here on
         c.cv.wait(lock, [&] { return !c.lead_active; });
     }
-    close_fd(c.epoll_fd);
-    close_fd(c.lead_epoll_fd);
+    c.wait_set.close();
+    c.lead_set.close();
     std::lock_guard write_lock(c.write_mu);
-    if (c.fd >= 0) {
-        c.ops->close(c.fd);
-        c.fd = -1;
+    if (c.link != os::kNoLink) {
+        c.ops->close(c.link);
+        c.link = os::kNoLink;
     }
     std::lock_guard lock(c.mu);
-    close_fd(c.lead_kick_fd); // under mu: a capture or a wait may still use these
-    close_fd(c.kick_fd);
-    close_fd(c.wake_fd);
+    c.lead_kick.close(); // under mu: a capture or a wait may still use these
+    c.kick.close();
+    c.wake.close();
     c.ended = true;
     c.signal_pending = false;
     c.cv.notify_all(); // comm_wait_connected and comm_wait_response return now
@@ -254,12 +225,12 @@ void run(Connection& c) {
     int error = 0;
     bool up = false;
     if (!c.stop) {
-        const int fd = c.ops->open(c.target, c.wake_fd);
-        if (fd < 0) {
-            error = -fd;
+        const os::Link link = c.ops->open(c.target, c.wake);
+        if (link < 0) {
+            error = static_cast<int>(-link);
         } else {
             std::lock_guard write_lock(c.write_mu);
-            c.fd = fd;
+            c.link = link;
             up = true;
         }
     }
@@ -274,12 +245,12 @@ void run(Connection& c) {
             {
                 // Callers may lead once the procedure has seen the link up.
                 std::lock_guard lock(c.mu);
-                c.link_fd = c.lead_epoll_fd >= 0 ? c.fd : -1;
+                c.lead_link = c.lead_set.is_open() ? c.link : os::kNoLink;
             }
             error = pump(c);
         }
     }
-    if (error == ECANCELED) {
+    if (error == COMM_ECANCELED) {
         error = 0; // asked to stop while opening: no error of the link's
     }
     if (error != 0) {

@@ -4,9 +4,7 @@
 // A buffer whose frame the last wait reported may still be read by the waiter,
 // so it takes no new frame until that caller's thread comes back to the
 // transport for this connection (writes, waits, re-arms or disarms).
-#include <sys/eventfd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "connection_table.h"
@@ -72,7 +70,7 @@ COMM_API int comm_unhook_response(int conn_id) {
 COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame, int len) {
     end_walk();
     if (frame == nullptr || len <= 0) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
@@ -80,19 +78,19 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
     }
     std::unique_lock lock(c->mu);
     if (!c->armed) {
-        return -ENOMSG;
+        return -COMM_ENOMSG;
     }
-    int result = -ENOMSG;
+    int result = -COMM_ENOMSG;
     for (ResponseSlot& slot : c->slots) {
         if (slot.id != (id & 0xFFFF) || slot.buf == nullptr) {
             continue;
         }
         if (len > slot.cap) {
-            result = -EMSGSIZE; // never truncated: a partial frame would read as whole
+            result = -COMM_EMSGSIZE; // never truncated: a partial frame would read as whole
             continue;
         }
         if (slot.reported) {
-            result = -EBUSY;
+            result = -COMM_EBUSY;
             continue;
         }
         std::memcpy(slot.buf, frame, static_cast<size_t>(len));
@@ -100,7 +98,7 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
         c->captured = true;
         if (c->lead_active && current_event_connection() == c.get()) {
             // Captured here while a caller leads: it waits for its link, not on cv.
-            eventfd_write(c->lead_kick_fd, 1);
+            c->lead_kick.wake();
         }
         // Notified after unlocking, so the woken waiter does not block at once
         // on the mutex this thread still holds.
@@ -125,11 +123,11 @@ COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* coun
         return missing_connection(conn_id);
     }
     if (current_event_connection() == c.get()) {
-        return -EDEADLK; // the frames it waits for come on this very thread
+        return -COMM_EDEADLK; // the frames it waits for come on this very thread
     }
     std::unique_lock lock(c->mu);
     if (!c->armed) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     for (ResponseSlot& slot : c->slots) {
         slot.reported = false;
@@ -150,7 +148,7 @@ COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* coun
     if (any) {
         return 0;
     }
-    return c->ended ? -ENOTCONN : -ETIMEDOUT;
+    return c->ended ? -COMM_ENOTCONN : -COMM_ETIMEDOUT;
 }
 
 } // extern "C"

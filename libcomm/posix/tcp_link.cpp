@@ -11,6 +11,9 @@
 #include <chrono>
 #include <string>
 
+#include "comm.h"
+#include "os_error.h"
+#include "socket_link.h"
 #include "transport.h"
 
 namespace comm {
@@ -20,47 +23,48 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-int socket_finish_connect(int fd, int wake_fd, int timeout_ms) {
+int socket_finish_connect(int fd, const os::Waker& stop, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         int wait = -1;
         if (timeout_ms > 0) {
             const auto left = deadline - Clock::now();
             if (left <= Clock::duration::zero()) {
-                return -ETIMEDOUT;
+                return -COMM_ETIMEDOUT;
             }
             wait = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
         }
-        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_fd, POLLIN, 0}};
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {static_cast<int>(stop.handle()), POLLIN, 0}};
         const int ready = poll(fds, 2, wait);
         if (ready < 0 && errno != EINTR) {
-            return -errno;
+            return os::last_error();
         }
         if (fds[1].revents != 0) {
-            return -ECANCELED;
+            return -COMM_ECANCELED;
         }
         if (fds[0].revents != 0) {
             int error = 0;
             socklen_t size = sizeof error;
             if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-                return -errno;
+                return os::last_error();
             }
-            return -error;
+            return error == 0 ? 0 : -os::from_errno(error);
         }
     }
 }
 
 namespace {
 
-int connect_one(const addrinfo* ai, int wake_fd, int timeout_ms) {
+int connect_one(const addrinfo* ai, const os::Waker& stop, int timeout_ms) {
     const int fd =
         socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
     if (fd < 0) {
-        return -errno;
+        return os::last_error();
     }
     int result = 0;
     if (connect(fd, ai->ai_addr, ai->ai_addrlen) != 0) {
-        result = errno == EINPROGRESS ? socket_finish_connect(fd, wake_fd, timeout_ms) : -errno;
+        result =
+            errno == EINPROGRESS ? socket_finish_connect(fd, stop, timeout_ms) : os::last_error();
     }
     if (result != 0) {
         ::close(fd);
@@ -71,7 +75,7 @@ int connect_one(const addrinfo* ai, int wake_fd, int timeout_ms) {
     return fd;
 }
 
-int tcp_open(const ConnTarget& target, int wake_fd) {
+os::Link tcp_open(const ConnTarget& target, const os::Waker& stop) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -80,12 +84,12 @@ int tcp_open(const ConnTarget& target, int wake_fd) {
     const std::string port = std::to_string(target.port);
     const int found = getaddrinfo(target.where.c_str(), port.c_str(), &hints, &list);
     if (found != 0) {
-        return found == EAI_SYSTEM ? -errno : -EHOSTUNREACH;
+        return found == EAI_SYSTEM ? os::last_error() : -COMM_EHOSTUNREACH;
     }
-    int result = -EHOSTUNREACH;
+    int result = -COMM_EHOSTUNREACH;
     for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        result = connect_one(ai, wake_fd, target.timeout_ms);
-        if (result >= 0 || result == -ECANCELED) {
+        result = connect_one(ai, stop, target.timeout_ms);
+        if (result >= 0 || result == -COMM_ECANCELED) {
             break;
         }
     }
@@ -95,21 +99,21 @@ int tcp_open(const ConnTarget& target, int wake_fd) {
 
 } // namespace
 
-ssize_t socket_read(int fd, unsigned char* buf, size_t n) {
-    const ssize_t got = recv(fd, buf, n, 0);
+std::ptrdiff_t socket_read(os::Link link, unsigned char* buf, std::size_t n) {
+    const ssize_t got = recv(static_cast<int>(link), buf, n, 0);
     if (got > 0) {
         return got;
     }
-    return got == 0 ? -ECONNRESET : -errno; // 0: the peer closed its side
+    return got == 0 ? -COMM_ECONNRESET : os::last_error(); // 0: the peer closed its side
 }
 
-ssize_t socket_write(int fd, const unsigned char* buf, size_t n) {
-    const ssize_t put = send(fd, buf, n, MSG_NOSIGNAL);
-    return put >= 0 ? put : -errno;
+std::ptrdiff_t socket_write(os::Link link, const unsigned char* buf, std::size_t n) {
+    const ssize_t put = send(static_cast<int>(link), buf, n, MSG_NOSIGNAL);
+    return put >= 0 ? put : os::last_error();
 }
 
-void socket_close(int fd) {
-    ::close(fd);
+void socket_close(os::Link link) {
+    ::close(static_cast<int>(link));
 }
 
 const Transport kTcpTransport = {"tcp", tcp_open, socket_read, socket_write, socket_close};

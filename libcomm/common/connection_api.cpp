@@ -1,9 +1,4 @@
 // Opening, closing and writing connections, and the wait for identification.
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "connection_table.h"
 #include "guarded.h"
@@ -15,18 +10,14 @@ constexpr int kMaxRxSize = 1 << 16;
 constexpr int kDefaultRxSize = 4096;
 
 // Waits until the port takes more bytes, the deadline passes or the
-// connection is asked to stop: 0, or -errno.
+// connection is asked to stop: 0, or -COMM_E*.
 int wait_writable(Connection& c, Clock::time_point deadline) {
     const auto left = deadline - Clock::now();
     if (left <= Clock::duration::zero()) {
-        return -ETIMEDOUT;
+        return -COMM_ETIMEDOUT;
     }
-    pollfd fds[2] = {{c.fd, POLLOUT, 0}, {c.wake_fd, POLLIN, 0}};
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-    if (poll(fds, 2, static_cast<int>(ms)) < 0 && errno != EINTR) {
-        return -errno;
-    }
-    return 0;
+    return os::wait_writable(c.link, c.wake, static_cast<int>(ms));
 }
 
 int write_all(Connection& c, const unsigned char* data, int len, int timeout_ms) {
@@ -34,16 +25,17 @@ int write_all(Connection& c, const unsigned char* data, int len, int timeout_ms)
     std::lock_guard lock(c.write_mu);
     int done = 0;
     for (;;) {
-        if (c.stop || c.fd < 0) {
-            return -ENOTCONN;
+        if (c.stop || c.link == os::kNoLink) {
+            return -COMM_ENOTCONN;
         }
         if (done == len) {
             return 0;
         }
-        const ssize_t n = c.ops->write(c.fd, data + done, static_cast<size_t>(len - done));
+        const std::ptrdiff_t n =
+            c.ops->write(c.link, data + done, static_cast<std::size_t>(len - done));
         if (n > 0) {
             done += static_cast<int>(n);
-        } else if (n != -EAGAIN && n != 0) {
+        } else if (n != -COMM_EAGAIN && n != 0) {
             return static_cast<int>(n);
         } else if (const int waited = wait_writable(c, deadline); waited != 0) {
             return waited;
@@ -60,23 +52,23 @@ int connect_new(int* conn_id, const char* conn_string, comm_event_proc proc, int
     }
     c->ops = transport_for(c->target.kind);
     if (c->ops == nullptr) {
-        return -EAFNOSUPPORT;
+        return -COMM_EAFNOSUPPORT;
     }
     c->proc = proc;
     c->context = context;
     c->tick_ms = tick_ms > 0 ? tick_ms : 0;
     c->rx.resize(static_cast<size_t>(rx_size <= 0 ? kDefaultRxSize
                                                   : (rx_size > kMaxRxSize ? kMaxRxSize : rx_size)));
-    c->wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    c->kick_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    const int added = c->wake_fd < 0 || c->kick_fd < 0 ? -errno : table_add(c, conn_id);
+    int added = c->wake.open();
+    if (added == 0) {
+        added = c->kick.open();
+    }
+    if (added == 0) {
+        added = table_add(c, conn_id);
+    }
     if (added != 0) {
-        for (int* fd : {&c->wake_fd, &c->kick_fd}) {
-            if (*fd >= 0) {
-                ::close(*fd);
-                *fd = -1;
-            }
-        }
+        c->wake.close();
+        c->kick.close();
     }
     return added;
 }
@@ -92,7 +84,7 @@ COMM_API int comm_connect(int* conn_id, const char* conn_string, comm_event_proc
                           int tick_ms, void* context) {
     end_walk();
     if (conn_id == nullptr || conn_string == nullptr || proc == nullptr) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     if (current_event_connection() == nullptr) {
         table_reap();
@@ -105,7 +97,7 @@ COMM_API int comm_disconnect(int conn_id) {
     end_walk();
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return -COMM_ENOENT;
     }
     request_stop(*c);
     return 0;
@@ -121,11 +113,11 @@ COMM_API int comm_signal_connected(int conn_id) {
     end_walk();
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return -COMM_ENOENT;
     }
     std::lock_guard lock(c->mu);
     if (c->ended) {
-        return -ENOTCONN;
+        return -COMM_ENOTCONN;
     }
     if (current_event_connection() == c.get()) {
         c->signal_pending = true; // settled when the event procedure returns
@@ -142,18 +134,18 @@ COMM_API int comm_wait_connected(int conn_id, int timeout_ms) {
     end_walk();
     const ConnPtr c = find_connection(conn_id);
     if (!c) {
-        return -ENOENT;
+        return -COMM_ENOENT;
     }
     if (current_event_connection() == c.get()) {
-        return -EDEADLK;
+        return -COMM_EDEADLK;
     }
     std::unique_lock lock(c->mu);
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
     c->cv.wait_until(lock, deadline, [&] { return c->identified || c->ended; });
     if (c->ended) {
-        return -ENOTCONN;
+        return -COMM_ENOTCONN;
     }
-    return c->identified ? 0 : -ETIMEDOUT;
+    return c->identified ? 0 : -COMM_ETIMEDOUT;
 }
 
 COMM_API int comm_write(int conn_id, const unsigned char* data, int len, int flags,
@@ -161,7 +153,7 @@ COMM_API int comm_write(int conn_id, const unsigned char* data, int len, int fla
     (void)flags; // no write option exists; the value is accepted for the caller's sake
     end_walk();
     if (len < 0 || (len > 0 && data == nullptr)) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     const ConnPtr c = find_connection(conn_id);
     if (!c) {

@@ -10,7 +10,7 @@
  * Threads: every function may be called from any thread, including from inside
  * an event procedure (which runs on the thread of its connection), except
  * where noted: comm_shut, and waiting on a connection from inside that same
- * connection's event procedure, answer -EDEADLK. Each connection has a thread
+ * connection's event procedure, answer -COMM_EDEADLK. Each connection has a thread
  * of its own (with an 8 MiB stack); the port is opened on it, so comm_connect
  * returns at once. The events of one connection reach its event procedure one
  * at a time, in order:
@@ -136,42 +136,42 @@ typedef void (*comm_bt_found_fn)(const char* address, const char* name, void* us
  * are only stored for the host. 0, also when already started. */
 COMM_API int comm_init(comm_idle_wait_fn idle_wait, int a, int b);
 /* USB instruments are found by listing; nothing needs registering. 0 while
- * started, -ESHUTDOWN otherwise. */
+ * started, -COMM_ESHUTDOWN otherwise. */
 COMM_API int comm_usb_register(int a, int b);
 COMM_API int comm_usb_deregister(void);
 /* Closes every live connection (each gets its COMM_EV_DISCONNECTED), joins
  * every thread the transport started, and refuses new connections until the
- * next comm_init. Not from an event procedure (-EDEADLK). */
+ * next comm_init. Not from an event procedure (-COMM_EDEADLK). */
 COMM_API int comm_shut(void);
 
 /* Opens a connection. On 0, *conn_id is set and the connection can be walked
  * before this returns; events follow on the connection's thread. rx_size
  * bounds one COMM_EV_DATA (1..65536; 0 or less: 4096); tick_ms is the silence
- * that makes one COMM_EV_TIMEOUT (0 or less: no ticks). -EINVAL for a text
- * that is no connection string (formats in docs/transport.md), -EAFNOSUPPORT for
- * Bluetooth where the build has none, -ESHUTDOWN before comm_init. */
+ * that makes one COMM_EV_TIMEOUT (0 or less: no ticks). -COMM_EINVAL for a text
+ * that is no connection string (formats in docs/transport.md), -COMM_EAFNOSUPPORT for
+ * Bluetooth where the build has none, -COMM_ESHUTDOWN before comm_init. */
 COMM_API int comm_connect(int* conn_id, const char* conn_string, comm_event_proc proc, int rx_size,
                           int tick_ms, void* context);
 /* Asks the connection to close and returns at once; its COMM_EV_DISCONNECTED
  * follows on its thread. Also from its own event procedure, and again while
- * it closes (0). -ENOENT for an id that names no connection. */
+ * it closes (0). -COMM_ENOENT for an id that names no connection. */
 COMM_API int comm_disconnect(int conn_id);
 COMM_API int comm_get_state(int conn_id);
 
 /* Wakes comm_wait_connected. Called from inside the connection's own event
  * procedure, it counts only once that procedure returned without giving up (a
  * negative result withdraws it, and the connection closes). The wait answers
- * 0 for a signalled connection; -ENOTCONN at once when the connection failed
- * to open or closes; -ENOENT for an unknown id; -ETIMEDOUT at the time-out. */
+ * 0 for a signalled connection; -COMM_ENOTCONN at once when the connection failed
+ * to open or closes; -COMM_ENOENT for an unknown id; -COMM_ETIMEDOUT at the time-out. */
 COMM_API int comm_signal_connected(int conn_id);
 COMM_API int comm_wait_connected(int conn_id, int timeout_ms);
 
 /* Writes all len bytes, waiting up to timeout_ms for room (0: only what the
- * port takes at once). flags are accepted and unused. -ETIMEDOUT when not all
- * went out in time, -ENOTCONN while the port is not open or once the
- * connection has closed, -ENOENT for an id that never named a connection,
+ * port takes at once). flags are accepted and unused. -COMM_ETIMEDOUT when not all
+ * went out in time, -COMM_ENOTCONN while the port is not open or once the
+ * connection has closed, -COMM_ENOENT for an id that never named a connection,
  * else the OS error. The response calls below answer a closed connection's id
- * with -ENOTCONN and a never-issued one with -ENOENT in the same way. */
+ * with -COMM_ENOTCONN and a never-issued one with -COMM_ENOENT in the same way. */
 COMM_API int comm_write(int conn_id, const unsigned char* data, int len, int flags, int timeout_ms);
 
 /* Response capture: one armed set of three buffers per connection; arming
@@ -183,8 +183,8 @@ COMM_API int comm_hook_response(int conn_id, int id1, unsigned char* buf1, int c
 COMM_API int comm_unhook_response(int conn_id);
 /* Copies a whole frame into the first buffer armed for its id (low 16 bits)
  * and wakes the waiter: 0. A frame longer than that buffer is not captured
- * (-EMSGSIZE); no armed buffer for the id: -ENOMSG. A buffer whose frame the
- * last wait reported takes no new frame (-EBUSY) until the waiting caller's
+ * (-COMM_EMSGSIZE); no armed buffer for the id: -COMM_ENOMSG. A buffer whose frame the
+ * last wait reported takes no new frame (-COMM_EBUSY) until the waiting caller's
  * thread comes back for this connection (writes, waits, arms or disarms), so
  * the frame is not overwritten while that caller reads it. */
 COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame, int len);
@@ -192,7 +192,7 @@ COMM_API int comm_fill_rsp_buff(int conn_id, int id, const unsigned char* frame,
  * (also one captured before this call began), when the connection closes, or
  * at the time-out. Each count is the length of the frame captured in that
  * buffer since the last wait, else 0. Result: 0 when something was captured,
- * -ETIMEDOUT, -ENOTCONN, or -EINVAL when nothing is armed. */
+ * -COMM_ETIMEDOUT, -COMM_ENOTCONN, or -COMM_EINVAL when nothing is armed. */
 COMM_API int comm_wait_response(int conn_id, int* count1, int* count2, int* count3, int timeout_ms);
 
 /* Walk over the live connections in the order they were opened: init the
@@ -213,20 +213,20 @@ COMM_API int comm_list_devices_usb(int flags, char* entries, int capacity, int* 
                                    int vid_last, int pid_first, int pid_last);
 /* What a USB connection string (a listing entry, say) names: the tty path it
  * opens (port, 128 bytes), the device's USB serial number (usb_serial, 128
- * bytes; "" when the device has none) and the product id. 0; -EINVAL for a
- * text that is no USB connection string or a null pointer; -ENODEV when no
+ * bytes; "" when the device has none) and the product id. 0; -COMM_EINVAL for a
+ * text that is no USB connection string or a null pointer; -COMM_ENODEV when no
  * attached port matches. On failure port and usb_serial hold "". */
 COMM_API int comm_usb_describe(const char* conn_string, char* port, char* usb_serial,
                                int* product_id);
 
 /* Connection strings: zero-terminated, at most 127 characters; out holds 128.
- * A refused string leaves "" in out: -EINVAL for values the link cannot carry,
- * -ENAMETOOLONG past 127 characters. Formats are in docs/transport.md.
+ * A refused string leaves "" in out: -COMM_EINVAL for values the link cannot carry,
+ * -COMM_ENAMETOOLONG past 127 characters. Formats are in docs/transport.md.
  * comm_make_conn_string_usb takes a device text that begins with "USBF", "USBS"
  * or "USBU" (then, optionally, ":" and a tty path, a USB serial number, or a
  * whole listing entry), vendor 0x1781 and the product id. */
 /* 0 when text is a connection string the transport can open (every field in
- * its format and range), -EINVAL otherwise; opens nothing. */
+ * its format and range), -COMM_EINVAL otherwise; opens nothing. */
 COMM_API int comm_check_conn_string(const char* text);
 COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags, int vid, int pid);
 COMM_API int comm_make_conn_string_serial(char* out, uint16_t port, int baud, int data_bits,
@@ -239,7 +239,7 @@ COMM_API int comm_make_conn_string_bt(char* out, const char* device, const char*
 COMM_API int comm_make_conn_string_net(char* out, const char* address, uint16_t port,
                                        int timeout_ms);
 
-/* Bluetooth: 0 when the system has a Bluetooth adapter; -EAFNOSUPPORT from
+/* Bluetooth: 0 when the system has a Bluetooth adapter; -COMM_EAFNOSUPPORT from
  * every call where the transport was built without Bluetooth. Discovery runs
  * on a thread of its own and reports every device it finds. */
 COMM_API int comm_bt_is_available(void);

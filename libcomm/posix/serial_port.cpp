@@ -10,6 +10,8 @@
 
 #include <cerrno>
 
+#include "comm.h"
+#include "os_error.h"
 #include "transport.h"
 
 namespace comm {
@@ -40,11 +42,11 @@ bool speed_code(int baud, speed_t* code) {
 int configure(int fd, const SerialSettings& s) {
     speed_t speed;
     if (!speed_code(s.baud, &speed)) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) {
-        return -errno;
+        return os::last_error();
     }
     cfmakeraw(&tio);
     tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS);
@@ -65,7 +67,7 @@ int configure(int fd, const SerialSettings& s) {
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-        return -errno;
+        return os::last_error();
     }
     return 0;
 }
@@ -86,14 +88,14 @@ int open_path(const std::string& path, const SerialSettings& s) {
     // open from waiting for a carrier that a three-wire cable never raises.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        return -errno;
+        return os::last_error();
     }
     // Both locks: flock keeps out every program that also locks (it works for
     // any user but only between cooperating programs); TIOCEXCL makes the
     // kernel refuse further opens of the tty even by programs that do not
     // lock, though root can still pass it.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
+        const int error = errno == EWOULDBLOCK ? COMM_EBUSY : os::from_errno(errno);
         ::close(fd);
         return -error;
     }
@@ -109,8 +111,8 @@ int open_path(const std::string& path, const SerialSettings& s) {
     return fd;
 }
 
-int serial_open(const ConnTarget& target, int wake_fd) {
-    (void)wake_fd; // opening a tty does not wait
+os::Link serial_open(const ConnTarget& target, const os::Waker& stop) {
+    (void)stop; // opening a tty does not wait
     if (target.kind == LinkKind::usb) {
         std::string path;
         const int resolved = usb_resolve_path(target, &path);
@@ -119,27 +121,29 @@ int serial_open(const ConnTarget& target, int wake_fd) {
     return open_path(target.where, target.serial);
 }
 
-ssize_t serial_read(int fd, unsigned char* buf, size_t n) {
+std::ptrdiff_t serial_read(os::Link link, unsigned char* buf, std::size_t n) {
+    const int fd = static_cast<int>(link);
     const ssize_t got = ::read(fd, buf, n);
     if (got > 0) {
         return got;
     }
     if (got < 0) {
-        return -errno;
+        return os::last_error();
     }
     // A port set to return at once reads 0 bytes when it holds none; only a
     // hang-up (an unplugged adapter) is the end of the link.
     pollfd p{fd, POLLIN, 0};
     const bool hung_up = poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    return hung_up ? -ENODEV : -EAGAIN;
+    return hung_up ? -COMM_ENODEV : -COMM_EAGAIN;
 }
 
-ssize_t serial_write(int fd, const unsigned char* buf, size_t n) {
-    const ssize_t put = ::write(fd, buf, n);
-    return put >= 0 ? put : -errno;
+std::ptrdiff_t serial_write(os::Link link, const unsigned char* buf, std::size_t n) {
+    const ssize_t put = ::write(static_cast<int>(link), buf, n);
+    return put >= 0 ? put : os::last_error();
 }
 
-void serial_close(int fd) {
+void serial_close(os::Link link) {
+    const int fd = static_cast<int>(link);
     ioctl(fd, TIOCNXCL);
     ::close(fd);
 }

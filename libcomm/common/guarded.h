@@ -2,15 +2,13 @@
 #ifndef VUXO_COMM_GUARDED_H
 #define VUXO_COMM_GUARDED_H
 
-#include <cerrno>
-
 namespace comm {
 
 template <typename F> int guarded(F&& body) noexcept {
     try {
         return body();
     } catch (...) {
-        return -ENOMEM;
+        return -COMM_ENOMEM;
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "comm.h"
 #include "conn_string.h"
+#include "os.h"
 #include "transport.h"
 
 namespace comm {
@@ -45,22 +46,22 @@ struct Connection {
     std::timed_mutex rx_mu;
     int handback_off = 0;
     int handback_len = 0;
-    // Wait sets and their wake-ups: the connection thread's own (stop,
-    // kick_fd, the link) and the leader's (stop, lead_kick_fd, the link).
-    // The link is in both as an exclusive waiter, the leader's first, so new
+    // Wait sets and their wake-ups: the connection thread's own (wake, kick,
+    // the link) and the leader's (wake, lead_kick, the link). Where the OS
+    // has exclusive waits the link is in both, the leader's first, so new
     // bytes wake a leader that waits and otherwise the connection's thread.
-    int epoll_fd = -1;
-    int kick_fd = -1;          // bytes handed back, or a link left to this thread; closed under mu
+    os::WaitSet wait_set;
+    os::Waker kick;            // bytes handed back, or a link left to this thread; closed under mu
     bool link_watched = false; // the link is in this thread's own set (conn_thread.cpp)
-    int lead_epoll_fd = -1;
-    int lead_kick_fd = -1; // the connection's thread captured the leader's answer
+    os::WaitSet lead_set;      // open only where callers may lead
+    os::Waker lead_kick;       // the connection's thread captured the leader's answer
     // When a leader last read bytes: the silence before a tick counts from it.
     std::atomic<Clock::rep> lead_heard{0};
 
-    // Serialises writers and keeps the descriptors open while one writes.
+    // Serialises writers and keeps the link and wake open while one writes.
     std::mutex write_mu;
-    int fd = -1;      // written only by the connection's thread, under write_mu
-    int wake_fd = -1; // eventfd, readable once stop is set; closed under write_mu and mu
+    os::Link link = os::kNoLink; // written only by the connection's thread, under write_mu
+    os::Waker wake;              // woken once stop is set; closed under write_mu and mu
 
     // Guards everything below; cv wakes every kind of waiter.
     std::mutex mu;
@@ -70,12 +71,12 @@ struct Connection {
     ResponseSlot slots[3];
     bool signal_pending = false; // comm_signal_connected during the current event
     bool identified = false;
-    bool ended = false;        // the link is down; DISCONNECTED follows
-    int link_fd = -1;          // the link while a caller may lead; -1 once it closes
-    bool lead_active = false;  // a caller leads; the close waits until it stops
-    bool lead_gave_up = false; // since arming, a lead ended early: this thread reads
-    bool walkable = true;      // guarded by the table's mutex, not by mu
-    int claims = 0;            // walks that yielded this connection and may still use it
+    bool ended = false;               // the link is down; DISCONNECTED follows
+    os::Link lead_link = os::kNoLink; // the link while a caller may lead; none once it closes
+    bool lead_active = false;         // a caller leads; the close waits until it stops
+    bool lead_gave_up = false;        // since arming, a lead ended early: this thread reads
+    bool walkable = true;             // guarded by the table's mutex, not by mu
+    int claims = 0;                   // walks that yielded this connection and may still use it
     // Wakes only the close waiting for claims to end, so that walks (one per
     // transaction) never wake a caller waiting for its answer.
     std::condition_variable claims_done;
@@ -83,14 +84,16 @@ struct Connection {
 
 using ConnPtr = std::shared_ptr<Connection>;
 
-// Sets stop and makes wake_fd readable; safe from any thread, any number of times.
+// Sets stop and wakes wake; safe from any thread, any number of times.
 void request_stop(Connection& c);
 
-// Tags of the wait sets' members (epoll data): the link carries its descriptor.
-constexpr int kTagWake = -2;
-constexpr int kTagKick = -3;
+// Tags of the wakers in the wait sets.
+constexpr int kTagWake = 0;
+constexpr int kTagKick = 1;
+constexpr unsigned kWoken = 1U << kTagWake;
+constexpr unsigned kKicked = 1U << kTagKick;
 
-// Creates both wait sets for the open link (conn_thread.cpp). 0 or an errno.
+// Creates both wait sets for the open link (conn_thread.cpp). 0 or a COMM_E* error.
 int open_wait_sets(Connection& c);
 
 // comm_wait_response, lock held: while nothing is captured and the link is up,

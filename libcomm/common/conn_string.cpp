@@ -6,13 +6,13 @@
 //   BT:<address>@<channel>,<connect time-out ms>,<PIN>[#<name>]
 #include "conn_string.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 
 #include "comm.h"
 #include "transport.h"
+#include "usb_ports.h"
 
 namespace comm {
 namespace {
@@ -214,7 +214,7 @@ int make_serial(char* out, const char* path, int baud, int data_bits, int stop_b
                 int flow) {
     const SerialSettings s{baud, data_bits, stop_bits, parity, flow};
     if (out == nullptr || path == nullptr || path[0] == '\0' || !valid_serial(s)) {
-        return fail(out, EINVAL);
+        return fail(out, COMM_EINVAL);
     }
     return store_conn_string(out, serial_text(path, s));
 }
@@ -223,7 +223,7 @@ int make_serial(char* out, const char* path, int baud, int data_bits, int stop_b
 
 int store_conn_string(char* out, const std::string& text) {
     if (text.size() > static_cast<std::size_t>(kConnStringMax)) {
-        return fail(out, ENAMETOOLONG);
+        return fail(out, COMM_ENAMETOOLONG);
     }
     std::memcpy(out, text.c_str(), text.size() + 1);
     return 0;
@@ -231,7 +231,7 @@ int store_conn_string(char* out, const std::string& text) {
 
 int parse_conn_string(const char* text, ConnTarget* out) {
     if (text == nullptr || std::strlen(text) > static_cast<std::size_t>(kConnStringMax)) {
-        return -EINVAL;
+        return -COMM_EINVAL;
     }
     const std::string_view t(text);
     bool ok = false;
@@ -244,7 +244,7 @@ int parse_conn_string(const char* text, ConnTarget* out) {
     } else if (has_usb_prefix(t)) {
         ok = parse_usb(t, out);
     }
-    return ok ? 0 : -EINVAL;
+    return ok ? 0 : -COMM_EINVAL;
 }
 
 } // namespace comm
@@ -262,7 +262,7 @@ COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags,
     (void)flags; // USB links need no option beyond their identity
     if (out == nullptr || device == nullptr || !has_usb_prefix(device) ||
         vid != kInstrumentVendor || pid <= 0 || pid > kMaxPort) {
-        return fail(out, EINVAL);
+        return fail(out, COMM_EINVAL);
     }
     char pid_text[8];
     const auto [end, ec] = std::to_chars(pid_text, pid_text + sizeof pid_text, pid, 16);
@@ -277,8 +277,8 @@ COMM_API int comm_make_conn_string_usb(char* out, const char* device, int flags,
 
 COMM_API int comm_make_conn_string_serial(char* out, uint16_t port, int baud, int data_bits,
                                           int stop_bits, int parity, int flow) {
-    // Port n is the n-th on-board UART, counted from 0 as the kernel names them.
-    const std::string path = "/dev/ttyS" + std::to_string(port);
+    // Port n is the n-th on-board UART, counted from 0.
+    const std::string path = numbered_serial_port(port);
     return make_serial(out, path.c_str(), baud, data_bits, stop_bits, parity, flow);
 }
 
@@ -293,7 +293,7 @@ COMM_API int comm_make_conn_string_bt(char* out, const char* device, const char*
     (void)class_of_device; // only discovery filters on it
     if (out == nullptr || device == nullptr || !valid_bt_address(device) || channel < 1 ||
         channel > 30 || timeout_ms < 0 || pin == nullptr || std::strpbrk(pin, ",#@") != nullptr) {
-        return fail(out, EINVAL);
+        return fail(out, COMM_EINVAL);
     }
     std::string text(kBtPrefix);
     text += device;
@@ -309,7 +309,7 @@ COMM_API int comm_make_conn_string_net(char* out, const char* address, uint16_t 
                                        int timeout_ms) {
     if (out == nullptr || address == nullptr || address[0] == '\0' || port == 0 || timeout_ms < 0 ||
         std::strchr(address, ',') != nullptr) {
-        return fail(out, EINVAL);
+        return fail(out, COMM_EINVAL);
     }
     std::string text(kNetPrefix);
     const bool bare_v6 = std::strchr(address, ':') != nullptr && address[0] != '[';

@@ -1,0 +1,31 @@
+// Connection threads are POSIX threads, for the stack size.
+#include <pthread.h>
+
+#include "os.h"
+#include "os_error.h"
+
+namespace comm::os {
+
+int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes, Thread* thread) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, stack_bytes);
+    pthread_t started;
+    const int error = pthread_create(&started, &attr, main, arg);
+    pthread_attr_destroy(&attr);
+    if (error != 0) {
+        return -from_errno(error);
+    }
+    *thread = static_cast<Thread>(started);
+    return 0;
+}
+
+Thread this_thread() {
+    return static_cast<Thread>(pthread_self());
+}
+
+void join_thread(Thread thread) {
+    pthread_join(static_cast<pthread_t>(thread), nullptr);
+}
+
+} // namespace comm::os

@@ -1,0 +1,98 @@
+// USB serial ports from SetupAPI: every present COM-port interface, its
+// PortName from the device's registry key, and vendor, product and serial
+// number from the USB device's instance id (the parent's, for a composite
+// device's interface). Ports that are not on USB are skipped.
+#include <windows.h>
+// clang-format off: the SetupAPI headers need windows.h first
+#include <cfgmgr32.h>
+#include <setupapi.h>
+// clang-format on
+
+#include <string>
+#include <vector>
+
+#include "usb_instance_id.h"
+#include "usb_ports.h"
+
+namespace comm {
+namespace {
+
+// ntddser.h does not build with MinGW: the COM-port interface class.
+const GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+
+std::string narrow(const wchar_t* text) {
+    std::string out;
+    for (; *text != L'\0'; ++text) {
+        out += *text < 0x80 ? static_cast<char>(*text) : '?';
+    }
+    return out;
+}
+
+std::string instance_id(DEVINST device) {
+    wchar_t id[MAX_DEVICE_ID_LEN] = {};
+    return CM_Get_Device_IDW(device, id, MAX_DEVICE_ID_LEN, 0) == CR_SUCCESS ? narrow(id)
+                                                                             : std::string();
+}
+
+// The device's own ids, or its parent's when it is one interface of several.
+bool usb_ids(DEVINST device, UsbIds* ids) {
+    if (parse_usb_instance_id(instance_id(device), ids)) {
+        return true;
+    }
+    DEVINST parent = 0;
+    return CM_Get_Parent(&parent, device, 0) == CR_SUCCESS &&
+           parse_usb_instance_id(instance_id(parent), ids);
+}
+
+std::string port_name(HDEVINFO set, SP_DEVINFO_DATA* device) {
+    HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    wchar_t name[64] = {};
+    DWORD size = sizeof name - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG read =
+        RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(name), &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS && type == REG_SZ ? narrow(name) : std::string();
+}
+
+} // namespace
+
+std::vector<UsbPort> usb_ports() {
+    std::vector<UsbPort> found;
+    HDEVINFO set = SetupDiGetClassDevsW(&kComPortInterface, nullptr, nullptr,
+                                        DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        UsbIds ids;
+        UsbPort port;
+        port.name = port_name(set, &device);
+        if (port.name.empty() || !usb_ids(device.DevInst, &ids)) {
+            continue;
+        }
+        port.path = port.name;
+        port.vid = ids.vid;
+        port.pid = ids.pid;
+        port.serial = ids.serial;
+        found.push_back(std::move(port));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+bool is_port_path(const std::string& where) {
+    return where.rfind("COM", 0) == 0 || where.rfind("\\\\.\\", 0) == 0;
+}
+
+std::string numbered_serial_port(int n) {
+    return "COM" + std::to_string(n + 1);
+}
+
+} // namespace comm
