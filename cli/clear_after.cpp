@@ -1,7 +1,5 @@
 #include "clear_after.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -9,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "program_io.h"
 #include "result_text.h"
 #include "shown_text.h"
 #include "store.h"
@@ -117,7 +116,7 @@ int clear_log(const Instrument& inst) {
 
 ClearOutcome clear_after_sync(const Instrument& inst, const std::string& db, bool yes) {
     ClearOutcome out;
-    const bool terminal = isatty(STDIN_FILENO) == 1 && isatty(STDERR_FILENO) == 1;
+    const bool terminal = vuxo::is_terminal(stdin) && vuxo::is_terminal(stderr);
     if (!yes && !terminal) {
         out.reason = "no terminal to ask on; --yes clears without asking";
         return out;

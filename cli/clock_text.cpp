@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "civil_time.h"
+#include "local_offset.h"
 #include "vuxoint.h"
 
 namespace vuxocli {
@@ -81,11 +83,9 @@ std::string time_text(const TimeRecord& t) {
 }
 
 TimeRecord local_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return TimeRecord{tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900,
-                      tm.tm_hour, tm.tm_min,     tm.tm_sec};
+    const int64_t now = std::time(nullptr);
+    const vuxo::CivilTime t = vuxo::civil_from_seconds(now + vuxo::local_offset_seconds(now));
+    return TimeRecord{t.day, t.month, static_cast<int32_t>(t.year), t.hour, t.minute, t.second};
 }
 
 std::optional<int64_t> seconds_between(const TimeRecord& a, const TimeRecord& b) {

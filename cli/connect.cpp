@@ -30,12 +30,12 @@ int on_conn_error(int, MXX_link*, void*, int value) {
     return 0;
 }
 
-// "connection refused (errno 111)" when the link reported one, else the code's words.
+// "Connection refused (errno 111)" when the link reported one, else the code's words.
 std::string connect_failure(int rc) {
     const int value = g_link_error.load();
     if (value != 0) {
-        return std::string(std::strerror(value < 0 ? -value : value)) + " (errno " +
-               std::to_string(value < 0 ? -value : value) + ")";
+        const int number = value < 0 ? -value : value;
+        return std::string(vuxo_strerror(-number)) + " (errno " + std::to_string(number) + ")";
     }
     return "no instrument detected, " + result_text(rc);
 }

@@ -11,6 +11,7 @@
 #include "export_command.h"
 #include "info_command.h"
 #include "list_command.h"
+#include "program_io.h"
 #include "push_command.h"
 #include "report_command.h"
 #include "serve_command.h"
@@ -70,6 +71,7 @@ std::string footer() {
 } // namespace
 
 int main(int argc, char** argv) {
+    vuxo::set_binary_stdout();
     CLI::App app(kDescription, "vuxoint");
     app.set_version_flag("--version", std::string("vuxoint ") + VUXOINT_VERSION);
     app.require_subcommand(1);

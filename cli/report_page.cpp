@@ -3,10 +3,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <tuple>
 
+#include "civil_time.h"
 #include "export_writer.h"
 #include "number_text.h"
 #include "svg_chart.h"
@@ -223,15 +223,15 @@ ReportFigure scan_profile(const ReportMeasurement& m) {
 }
 
 double taken_seconds(const std::string& iso) {
-    std::tm tm{};
+    int year = 0;
+    vuxo::CivilTime t{};
     char tail = 0;
-    if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6) {
+    if (std::sscanf(iso.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &t.month, &t.day, &t.hour,
+                    &t.minute, &t.second, &tail) != 6) {
         return std::nan("");
     }
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    return static_cast<double>(timegm(&tm));
+    t.year = year;
+    return static_cast<double>(vuxo::seconds_from_civil(t));
 }
 
 std::string render_report(const ReportData& data, const PageInfo& info,

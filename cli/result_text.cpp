@@ -9,7 +9,7 @@ std::string result_text(int code) {
 }
 
 bool is_link_error(int code) {
-    // Negated OS error numbers; errno values stay well below 4096.
+    // Negated transport error numbers (COMM_E*), all well below 4096.
     return code <= -2 && code > -4096;
 }
 

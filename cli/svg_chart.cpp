@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
+
+#include "civil_time.h"
 
 namespace vuxocli::chart {
 
@@ -149,60 +150,79 @@ Axis log_axis(double lo, double hi, double length, bool vertical) {
     return a;
 }
 
-std::tm utc(double t) {
-    const std::time_t s = static_cast<std::time_t>(std::floor(t));
-    std::tm tm{};
-    gmtime_r(&s, &tm);
-    return tm;
+vuxo::CivilTime utc(double t) {
+    return vuxo::civil_from_seconds(static_cast<int64_t>(std::floor(t)));
 }
 
 double month_start(int months) { // months since year 0
-    std::tm tm{};
-    tm.tm_year = months / 12 - 1900;
-    tm.tm_mon = months % 12;
-    tm.tm_mday = 1;
-    return static_cast<double>(timegm(&tm));
+    return static_cast<double>(vuxo::seconds_from_civil({0, months + 1, 1, 0, 0, 0}));
+}
+
+// What a tick's label shows: the part of its time that changes along the axis.
+enum class Label { time_of_day, day_and_time, date, month, year };
+
+std::string label_text(Label kind, const vuxo::CivilTime& t) {
+    const long long year = t.year; // unpadded: year 5 reads "5"
+    char text[64] = "";
+    switch (kind) {
+    case Label::time_of_day:
+        std::snprintf(text, sizeof text, "%02d:%02d:%02d", t.hour, t.minute, t.second);
+        break;
+    case Label::day_and_time:
+        std::snprintf(text, sizeof text, "%02d-%02d %02d:%02d", t.month, t.day, t.hour, t.minute);
+        break;
+    case Label::date:
+        std::snprintf(text, sizeof text, "%lld-%02d-%02d", year, t.month, t.day);
+        break;
+    case Label::month:
+        std::snprintf(text, sizeof text, "%lld-%02d", year, t.month);
+        break;
+    case Label::year:
+        std::snprintf(text, sizeof text, "%lld", year);
+        break;
+    }
+    return text;
 }
 
 struct TimeStep {
     double seconds; // 0: a calendar step of `months`
     int months;
-    const char* format;
+    Label label;
 };
 
 constexpr TimeStep kTimeSteps[] = {
-    {1, 0, "%H:%M:%S"},
-    {2, 0, "%H:%M:%S"},
-    {5, 0, "%H:%M:%S"},
-    {10, 0, "%H:%M:%S"},
-    {15, 0, "%H:%M:%S"},
-    {30, 0, "%H:%M:%S"},
-    {60, 0, "%m-%d %H:%M"},
-    {120, 0, "%m-%d %H:%M"},
-    {300, 0, "%m-%d %H:%M"},
-    {600, 0, "%m-%d %H:%M"},
-    {900, 0, "%m-%d %H:%M"},
-    {1800, 0, "%m-%d %H:%M"},
-    {3600, 0, "%m-%d %H:%M"},
-    {7200, 0, "%m-%d %H:%M"},
-    {10800, 0, "%m-%d %H:%M"},
-    {21600, 0, "%m-%d %H:%M"},
-    {43200, 0, "%m-%d %H:%M"},
-    {kDay, 0, "%Y-%m-%d"},
-    {2 * kDay, 0, "%Y-%m-%d"},
-    {7 * kDay, 0, "%Y-%m-%d"},
-    {14 * kDay, 0, "%Y-%m-%d"},
-    {0, 1, "%Y-%m"},
-    {0, 2, "%Y-%m"},
-    {0, 3, "%Y-%m"},
-    {0, 6, "%Y-%m"},
-    {0, 12, "%Y"},
-    {0, 24, "%Y"},
-    {0, 60, "%Y"},
-    {0, 120, "%Y"},
-    {0, 240, "%Y"},
-    {0, 600, "%Y"},
-    {0, 1200, "%Y"},
+    {1, 0, Label::time_of_day},
+    {2, 0, Label::time_of_day},
+    {5, 0, Label::time_of_day},
+    {10, 0, Label::time_of_day},
+    {15, 0, Label::time_of_day},
+    {30, 0, Label::time_of_day},
+    {60, 0, Label::day_and_time},
+    {120, 0, Label::day_and_time},
+    {300, 0, Label::day_and_time},
+    {600, 0, Label::day_and_time},
+    {900, 0, Label::day_and_time},
+    {1800, 0, Label::day_and_time},
+    {3600, 0, Label::day_and_time},
+    {7200, 0, Label::day_and_time},
+    {10800, 0, Label::day_and_time},
+    {21600, 0, Label::day_and_time},
+    {43200, 0, Label::day_and_time},
+    {kDay, 0, Label::date},
+    {2 * kDay, 0, Label::date},
+    {7 * kDay, 0, Label::date},
+    {14 * kDay, 0, Label::date},
+    {0, 1, Label::month},
+    {0, 2, Label::month},
+    {0, 3, Label::month},
+    {0, 6, Label::month},
+    {0, 12, Label::year},
+    {0, 24, Label::year},
+    {0, 60, Label::year},
+    {0, 120, Label::year},
+    {0, 240, Label::year},
+    {0, 600, Label::year},
+    {0, 1200, Label::year},
 };
 
 } // namespace
@@ -245,20 +265,20 @@ Axis time_axis(double lo, double hi, double length) {
                 a.ticks.push_back(t);
             }
         } else {
-            const std::tm first = utc(lo);
-            int m = ((first.tm_year + 1900) * 12 + first.tm_mon) / s.months * s.months;
+            const vuxo::CivilTime first = utc(lo);
+            int m = static_cast<int>((first.year * 12 + first.month - 1) / s.months * s.months);
             a.lo = month_start(m);
-            for (; month_start(m) < hi; m += s.months) {
+            // No more ticks than months of 28 days fit in the span, whatever the
+            // calendar answers: a conversion that fails must not loop forever.
+            const double most = (hi - lo) / (s.months * 28 * kDay) + 2;
+            for (int n = 0; month_start(m) < hi && n < most; ++n, m += s.months) {
                 a.ticks.push_back(month_start(m));
             }
             a.ticks.push_back(month_start(m));
             a.hi = a.ticks.back();
         }
         for (double t : a.ticks) {
-            const std::tm tm = utc(t);
-            char text[32];
-            std::strftime(text, sizeof text, s.format, &tm);
-            a.labels.emplace_back(text);
+            a.labels.push_back(label_text(s.label, utc(t)));
         }
         if (labels_fit(a, length, false)) {
             return a;

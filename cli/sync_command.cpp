@@ -1,7 +1,5 @@
 #include "sync_command.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -11,6 +9,7 @@
 #include "connect.h"
 #include "exit_status.h"
 #include "interrupts.h"
+#include "program_io.h"
 #include "progress.h"
 #include "result_text.h"
 #include "shared_options.h"
@@ -144,7 +143,7 @@ int run_sync(const SyncOptions& opt) {
     }
     const std::string who = describe(*target, inst.conn_string);
 
-    Progress progress(stderr, isatty(STDERR_FILENO) == 1);
+    Progress progress(stderr, vuxo::is_terminal(stderr));
     SyncHooks hooks;
     hooks.progress = [&progress](int phase, uint32_t done, uint32_t total) {
         if (phase == VUXOD_PHASE_ENTRIES) {

@@ -1,7 +1,5 @@
 #include "watch_command.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cmath>
@@ -19,6 +17,7 @@
 #include "interrupts.h"
 #include "new_measurement.h"
 #include "number_text.h"
+#include "program_io.h"
 #include "result_text.h"
 #include "shown_text.h"
 #include "store.h"
@@ -252,7 +251,7 @@ int run_watch(const WatchOptions& opt) {
         std::fprintf(stderr, "vuxoint: %s: identify the instrument: %s\n", w.who.c_str(),
                      result_text(rc).c_str());
     } else {
-        if (isatty(STDERR_FILENO) == 1) {
+        if (vuxo::is_terminal(stderr)) {
             std::fprintf(stderr, "vuxoint: %s: watching %s for new measurements\n", w.who.c_str(),
                          inst.serial.c_str());
         }

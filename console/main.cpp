@@ -11,6 +11,7 @@
 #include "download.h"
 #include "events.h"
 #include "options.h"
+#include "program_io.h"
 #include "stop_signals.h"
 #include "vuxoint.h"
 
@@ -138,6 +139,7 @@ void run_connected(int conn_id) {
 } // namespace
 
 int main(int argc, char** argv) {
+    vuxo::set_binary_stdout();
     const Options opt = parse_options(argc, argv);
     if (opt.kind == Link_kind::help) {
         print_usage(stdout, argv[0]);

@@ -1,5 +1,6 @@
 #include "conn_target.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -45,6 +46,22 @@ bool is_bt_address(std::string_view a) {
         }
     }
     return true;
+}
+
+// A Windows serial port by its name: COM3, or \\.\COM12 as Windows' own
+// programs spell a port above COM9. Taken on every system, so that one form
+// reads the same everywhere (elsewhere the port is simply not found).
+bool is_com_port(std::string_view text) {
+    if (text.starts_with("\\\\.\\")) {
+        text.remove_prefix(4);
+    }
+    if (text.size() <= 3 || !std::equal(text.begin(), text.begin() + 3, "COM", [](char a, char b) {
+            return std::toupper(static_cast<unsigned char>(a)) == b;
+        })) {
+        return false;
+    }
+    return std::all_of(text.begin() + 3, text.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
 }
 
 std::optional<ConnTarget> parse_tcp(ConnTarget target, std::string_view rest, std::string* why) {
@@ -194,7 +211,8 @@ std::optional<ConnTarget> parse_conn(std::string_view text, std::string* why) {
         target.where = serial;
         return target;
     }
-    if (text.starts_with("/") || text.starts_with("./") || text.starts_with("../")) {
+    if (text.starts_with("/") || text.starts_with("./") || text.starts_with("../") ||
+        is_com_port(text)) {
         target.kind = ConnKind::device;
         target.where = text;
         return target;
@@ -222,6 +240,7 @@ const char* conn_forms_help() {
            "  tcp://HOST:PORT          an instrument behind a TCP bridge, or vuxoint-sim\n"
            "                           (an IPv6 address in brackets: tcp://[::1]:5000)\n"
            "  /dev/ttyUSB0             a serial port or USB-serial adapter by its path\n"
+           "  COM3                     the same on Windows (also \\\\.\\COM12)\n"
            "  bt://XX:XX:XX:XX:XX:XX   a paired instrument over Bluetooth\n"
            "  usb                      the first instrument found on USB\n"
            "  usb:SERIAL               the USB instrument with that USB serial number\n"

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "civil_time.h"
 #include "store_engines.h"
 
 namespace vuxocli {
@@ -49,12 +50,7 @@ std::string iso_taken_at(const vuxod_measurement& m) {
 }
 
 std::string iso_utc_now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
+    return vuxo::iso_text(vuxo::civil_from_seconds(std::time(nullptr))) + "Z";
 }
 
 } // namespace vuxocli

@@ -29,7 +29,8 @@
  *   VUXOD_NO_ANSWER (255)  no answer within the command's time-out after every attempt
  *   -1 .. -4095            passed up unchanged from libvuxoint: -1 is an argument it
  *                          refused without sending; others are the transport's
- *                          negative errno (for example -ENOTCONN for a closed link)
+ *                          negated COMM_E* number, the same on every platform
+ *                          (for example -COMM_ENOTCONN for a closed link)
  *   VUXOD_E_* (below -10000)  this layer's own refusals and findings, listed below
  * vuxod_result_text() turns any of them into words.
  *
@@ -107,7 +108,7 @@ enum vuxod_result {
 
 /* Words for any result of this layer or of libvuxoint: a static, NUL-terminated
  * English text, never NULL ("success", "the instrument reported a failure", "no
- * answer from the instrument", the OS's text of a negative errno, ...). Safe
+ * answer from the instrument", the text of a transport error number, ...). Safe
  * from any thread. */
 VUXOD_API const char* vuxod_result_text(int code);
 

@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "program_io.h"
 #include "sim_describe.h"
 #include "sim_options.h"
 #include "simulator.h"
 
 int main(int argc, char** argv) {
+    vuxo::set_binary_stdout();
     using namespace vuxo::sim;
     Config cfg;
     std::string message;

@@ -4,8 +4,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "civil_time.h"
 #include "frame.h"
 #include "le.h"
+#include "local_offset.h"
 
 namespace vuxo::sim {
 namespace {
@@ -21,10 +23,9 @@ int32_t arg32(const unsigned char* p, std::size_t at) {
 }
 
 ClockRecord host_clock() {
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    return {tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec};
+    const int64_t now = std::time(nullptr);
+    const CivilTime t = civil_from_seconds(now + local_offset_seconds(now));
+    return {t.day, t.month, static_cast<int32_t>(t.year), t.hour, t.minute, t.second};
 }
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -10,17 +9,13 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace vuxo::sim {
-namespace {
 
 std::string errno_text(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
 }
-
-} // namespace
 
 void UniqueFd::reset(int fd) {
     if (fd_ >= 0) {
@@ -63,32 +58,6 @@ UniqueFd accept_host(int listener) {
         const int on = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
-    return fd;
-}
-
-void make_raw(int pty_master) {
-    termios tio{};
-    if (::tcgetattr(pty_master, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(pty_master, TCSANOW, &tio);
-    }
-}
-
-UniqueFd open_pty(std::string* path, std::string* error) {
-    // O_NOCTTY: the simulator must not adopt the terminal as its controlling terminal.
-    UniqueFd fd(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    if (!fd.valid()) {
-        *error = errno_text("posix_openpt");
-        return {};
-    }
-    char name[128];
-    if (::grantpt(fd.get()) != 0 || ::unlockpt(fd.get()) != 0 ||
-        ::ptsname_r(fd.get(), name, sizeof name) != 0) {
-        *error = errno_text("pty setup");
-        return {};
-    }
-    make_raw(fd.get());
-    *path = name;
     return fd;
 }
 

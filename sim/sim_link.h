@@ -1,5 +1,5 @@
-// Descriptors of the simulator's links: the loopback listener, an accepted host, the
-// pseudo-terminal master, and the waits on them.
+// Descriptors of the simulator's links: the loopback listener, an accepted host, and
+// the waits on them (the pseudo-terminal is in sim_pty.h).
 #ifndef VUXO_SIM_LINK_H
 #define VUXO_SIM_LINK_H
 
@@ -37,14 +37,13 @@ class UniqueFd {
     int fd_ = -1;
 };
 
+// "what: " and the text of errno.
+std::string errno_text(const char* what);
+
 // A listening socket on 127.0.0.1:port (0 = any free port); *bound receives the port.
 UniqueFd open_listener(uint16_t port, uint16_t* bound, std::string* error);
 // Accepts one pending host: non-blocking, close-on-exec, no Nagle delay. Invalid when none.
 UniqueFd accept_host(int listener);
-// A pseudo-terminal master in raw mode; *path receives the slave's name.
-UniqueFd open_pty(std::string* path, std::string* error);
-// Raw mode on the slave side, so the line discipline neither echoes nor translates bytes.
-void make_raw(int pty_master);
 
 // A counter the simulator's thread polls beside its link, so other threads can wake it.
 UniqueFd open_wake();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "le.h"
+#include "sim_pty.h"
 
 namespace vuxo::sim {
 namespace {

@@ -1,6 +1,7 @@
 #include "simulator.h"
 
 #include "le.h"
+#include "sim_pty.h"
 #include "sim_server.h"
 
 namespace vuxo::sim {

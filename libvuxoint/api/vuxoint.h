@@ -15,11 +15,12 @@
  *   VUXO_ETIMEOUT    255  no answer within the command's time-out after every
  *                         attempt
  *   VUXO_EREFUSED    -1   an argument the library refuses without sending anything
- *   VUXO_ECLOSED     -107 (-ENOTCONN) the connection closed while the command
+ *   VUXO_ECLOSED     -107 (-COMM_ENOTCONN) the connection closed while the command
  *                         waited for its answer: the command ends at once,
  *                         whatever attempts were left
- *   other < 0             the transport's error, a negated OS error number (for
- *                         example -ECONNRESET for a closed connection)
+ *   other < 0             the transport's error, a negated COMM_E* number of
+ *                         comm.h, the same on every platform (for example
+ *                         -COMM_ECONNRESET for a closed connection)
  * vuxo_strerror() turns any of them into words.
  *
  * Threads: every function runs on the caller's thread; a command blocks for up
@@ -60,29 +61,31 @@ struct MXX_link; /* opaque link context, valid only during a callback */
 /* Size of one USB listing entry and of every connection-string buffer. */
 #define VUXO_CONN_STRING_SIZE 128
 
-/* The result codes named; every other negative result is a negated OS error. */
+/* The result codes named; every other negative result is a negated COMM_E*
+ * number (comm.h). */
 enum {
     VUXO_OK = 0,          /* success */
     VUXO_EINSTRUMENT = 1, /* the instrument reported a failure */
     VUXO_ETIMEOUT = 255,  /* no answer in time; also every failure of the "0 or 255" functions */
     VUXO_EREFUSED = -1,   /* the library refused an argument; nothing was sent */
-    VUXO_ECLOSED = -107   /* the connection closed while the command waited (-ENOTCONN) */
+    VUXO_ECLOSED = -107   /* the connection closed while the command waited (-COMM_ENOTCONN) */
 };
 
 /* A result code in English words: a static text, never NULL, safe from any
- * thread. A negative transport result gives the OS error's text. The callbacks'
- * `os_error` values are positive: pass them negated. */
+ * thread. A negative transport result gives its error number's text (the words
+ * Linux uses, on every platform). The callbacks' `os_error` values are
+ * positive: pass them negated. */
 VUXO_API const char* vuxo_strerror(int code);
 
 /* Connected: the instrument was detected; vuxo_get_type() now answers. */
 typedef int (*vuxo_connected_fn)(int conn_id, struct MXX_link* link, void* user_data);
-/* Connection error: os_error is the transport's, a positive OS error number
+/* Connection error: os_error is the transport's, a positive COMM_E* number
  * (vuxo_strerror(-os_error) says it in words). */
 typedef int (*vuxo_conn_error_fn)(int conn_id, struct MXX_link* link, void* user_data,
                                   int os_error);
 /* Disconnected: the last callback of a connection; afterwards its id names
  * nothing and vuxo_get_type() answers -1. os_error: 0 when closed on request,
- * else the OS error that ended the connection. */
+ * else the COMM_E* number that ended the connection. */
 typedef void (*vuxo_disconnected_fn)(int conn_id, struct MXX_link* link, void* user_data,
                                      int os_error);
 /* Live data (message 9302): event code, event value and two floats. Codes 133
@@ -103,12 +106,12 @@ VUXO_API int vuxo_list_usb_devices(char* entries, int capacity, int* count);
 
 /* What a USB listing entry (or any USB connection string) names: the tty path
  * it opens into port, the device's USB serial number into usb_serial ("" when
- * it has none), both 128 bytes, and its product id. 0; -EINVAL for a text that
- * is no USB connection string; -ENODEV when no attached port matches. */
+ * it has none), both 128 bytes, and its product id. 0; -COMM_EINVAL for a text
+ * that is no USB connection string; -COMM_ENODEV when no attached port matches. */
 VUXO_API int vuxo_usb_describe(const char* entry, char* port, char* usb_serial, int* product_id);
 
 /* 0 when conn_string is one the transport can open (formats in docs/transport.md),
- * -EINVAL otherwise. Opens and sends nothing; needs no vuxo_library_init. */
+ * -COMM_EINVAL otherwise. Opens and sends nothing; needs no vuxo_library_init. */
 VUXO_API int vuxo_check_conn_string(const char* conn_string);
 
 /* Connection strings: `out` receives at most 127 characters and a zero, so it

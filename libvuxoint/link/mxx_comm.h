@@ -3,7 +3,7 @@
  *
  * Results are 32-bit signed. The command transaction answers 0 (success),
  * 1 (the instrument reported a failure), 255 (no answer in time after every
- * attempt), -ENOTCONN when the connection closed while it waited (below), or
+ * attempt), -COMM_ENOTCONN when the connection closed while it waited (below), or
  * the transport's write error (negative) unchanged. Management
  * operations answer their own refusals with -1.
  *
@@ -37,7 +37,7 @@
  * still be taken for a later request of the same id.
  *
  * Results when the connection closes while a transaction waits: the
- * transaction ends at once with -ENOTCONN (-107), whatever attempts are left.
+ * transaction ends at once with -COMM_ENOTCONN (-107), whatever attempts are left.
  * Stack: at most about 12 KB for a request and an answer capacity of up to
  * 4,595 payload bytes each; up to about 140 KB beyond that.
  */

@@ -1,7 +1,6 @@
 // The command transaction: frame the request, arm the three answer buffers,
 // let answers still owed for earlier requests go by, write, wait, and repeat
 // on the instrument's demand or on silence.
-#include <cerrno>
 #include <cstring>
 
 #include "comm.h"
@@ -14,8 +13,8 @@ namespace {
 constexpr int kResultFailed = 1;
 constexpr int kResultSilent = 255;
 constexpr int kInvalid = -1;
-constexpr int kClosed = -ENOTCONN;
-constexpr int kGone = -ENOENT;
+constexpr int kClosed = -COMM_ENOTCONN;
+constexpr int kGone = -COMM_ENOENT;
 constexpr int kMessageCap = 1024;
 
 // A command's buffers live on its caller's stack, sized by what the command

@@ -3,9 +3,60 @@
 from __future__ import annotations
 
 import builtins
-import os
+import errno
+from typing import Optional
 
 from . import _lib
+
+
+# The transport's error numbers by name: the library's own, the same on every
+# platform (each equals the Linux errno of its name). Python's errno module
+# has the platform's numbers, which differ on Windows.
+_TRANSPORT_ERRORS = {
+    "EPERM": 1,
+    "ENOENT": 2,
+    "EINTR": 4,
+    "EIO": 5,
+    "ENXIO": 6,
+    "EAGAIN": 11,
+    "ENOMEM": 12,
+    "EACCES": 13,
+    "EBUSY": 16,
+    "ENODEV": 19,
+    "EINVAL": 22,
+    "ENFILE": 23,
+    "EMFILE": 24,
+    "ENOTTY": 25,
+    "EPIPE": 32,
+    "EDEADLK": 35,
+    "ENAMETOOLONG": 36,
+    "ENOSYS": 38,
+    "ENOMSG": 42,
+    "EOVERFLOW": 75,
+    "EMSGSIZE": 90,
+    "EPROTONOSUPPORT": 93,
+    "EOPNOTSUPP": 95,
+    "EAFNOSUPPORT": 97,
+    "EADDRNOTAVAIL": 99,
+    "ENETDOWN": 100,
+    "ENETUNREACH": 101,
+    "ECONNABORTED": 103,
+    "ECONNRESET": 104,
+    "ENOTCONN": 107,
+    "ESHUTDOWN": 108,
+    "ETIMEDOUT": 110,
+    "ECONNREFUSED": 111,
+    "EHOSTDOWN": 112,
+    "EHOSTUNREACH": 113,
+    "ECANCELED": 125,
+}
+_TRANSPORT_NAMES = {number: name for name, number in _TRANSPORT_ERRORS.items()}
+
+
+def _platform_errno(number: int) -> Optional[int]:
+    """This platform's errno of the transport error's name; None where it has none."""
+    name = _TRANSPORT_NAMES.get(number)
+    return getattr(errno, name, None) if name else None
 
 
 class VuxointError(Exception):
@@ -49,14 +100,15 @@ class ConnectionError(VuxointError, builtins.ConnectionError):
 
     When the operating system refused the connection itself (nothing listens
     on the port, no such device, a serial port in use), `errno` and `strerror`
-    say why, as for any OSError, and `code` is the negated errno.
+    say why, as for any OSError (`errno` compares with this platform's `errno`
+    module), and `code` is the library's negated error number.
     """
 
     @classmethod
     def from_os(cls, os_error: int, step: str) -> "ConnectionError":
-        """The error for a connection the operating system failed with os_error."""
-        e = cls(-os_error, step, os.strerror(os_error), f"errno {os_error}")
-        e.errno = os_error
+        """The error for a connection the transport failed with its error number os_error."""
+        e = cls(-os_error, step, _lib.result_text(-os_error), f"errno {os_error}")
+        e.errno = _platform_errno(os_error)
         e.strerror = e.text
         return e
 

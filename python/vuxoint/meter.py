@@ -226,9 +226,11 @@ class Meter:
 
     def _need_open(self) -> int:
         if self._conn_id < 0:
-            raise ConnectionError(-107, "use the connection", "the connection is closed")
+            raise ConnectionError(_lib.E_CLOSED, "use the connection", "the connection is closed")
         if self._gone is not None:
-            raise ConnectionError(self._gone or -107, "use the connection", "the connection was lost")
+            raise ConnectionError(
+                self._gone or _lib.E_CLOSED, "use the connection", "the connection was lost"
+            )
         return self._conn_id
 
     # ---- connecting ----------------------------------------------------------

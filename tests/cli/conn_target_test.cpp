@@ -21,6 +21,9 @@ TEST(ConnTarget, Forms) {
         {"tcp://[::1]:65535", ConnKind::tcp, "::1", 65535},
         {"/dev/ttyUSB0", ConnKind::device, "/dev/ttyUSB0", 0},
         {"./pty", ConnKind::device, "./pty", 0},
+        {"COM3", ConnKind::device, "COM3", 0},
+        {"com4", ConnKind::device, "com4", 0},
+        {"\\\\.\\COM12", ConnKind::device, "\\\\.\\COM12", 0},
         {"bt://00:11:22:aa:BB:cc", ConnKind::bluetooth, "00:11:22:aa:BB:cc", 0},
         {"usb", ConnKind::usb_first, "", 0},
         {"usb:FT1234AB", ConnKind::usb_serial, "FT1234AB", 0},
@@ -55,6 +58,8 @@ TEST(ConnTarget, Refused) {
         "usb:A/B", // would move the product id
         "USB",
         "ttyUSB0", // a path must say where it starts
+        "COM",
+        "COM3x",
         "net:127.0.0.1:5000,1000",
         // Raw strings the transport would refuse: caught here, before anything is sent.
         "NET:127.0.0.1:1,abc",

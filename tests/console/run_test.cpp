@@ -56,9 +56,16 @@ void expect_golden(const std::string& name, const std::string& actual) {
     EXPECT_EQ(actual, read_file(path)) << "golden file " << path;
 }
 
+// VUXOTEST_CONSOLE, when set, runs another build of the program instead (the
+// Windows one under Wine, through a wrapper), against the same golden files.
+std::string console_bin() {
+    const char* other = std::getenv("VUXOTEST_CONSOLE");
+    return other != nullptr && other[0] != '\0' ? other : VUXOTEST_CONSOLE_BIN;
+}
+
 child::Result run_console(const std::vector<std::string>& args,
                           const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {VUXOTEST_CONSOLE_BIN};
+    std::vector<std::string> argv = {console_bin()};
     argv.insert(argv.end(), args.begin(), args.end());
     child::Options opt;
     opt.env = env;

@@ -1,11 +1,11 @@
 // The record layer's decoding refusals and bounds, and the words for its results.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "comm.h"
 #include "vuxodata.h"
 
 namespace {
@@ -44,7 +44,7 @@ TEST(DataDecode, RefusesShortRecordsAndClampsValueCounts) {
 TEST(DataResults, EveryCodeHasWordsOfItsOwn) {
     std::set<std::string> texts;
     for (const int code : std::initializer_list<int>{
-             VUXOD_OK, VUXOD_FAILED, VUXOD_NO_ANSWER, -1, -ENOTCONN, VUXOD_E_ARGUMENT,
+             VUXOD_OK, VUXOD_FAILED, VUXOD_NO_ANSWER, -1, -COMM_ENOTCONN, VUXOD_E_ARGUMENT,
              VUXOD_E_NO_DEVICE, VUXOD_E_SHORT, VUXOD_E_SIZE, VUXOD_E_CAPACITY, VUXOD_E_NO_MEMORY,
              VUXOD_E_STOPPED, VUXOD_E_UNSORTED, VUXOD_E_DATABASE, VUXOD_E_GONE, VUXOD_E_ANSWER,
              12345}) {

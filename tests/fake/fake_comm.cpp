@@ -1,7 +1,6 @@
 #include "fake_comm.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "frame.h"
@@ -267,7 +266,7 @@ int comm_usb_describe(const char*, char* port, char* usb_serial, int*) {
     state().calls.push_back("comm_usb_describe");
     port[0] = '\0';
     usb_serial[0] = '\0';
-    return -ENODEV;
+    return -COMM_ENODEV;
 }
 int comm_check_conn_string(const char*) {
     state().calls.push_back("comm_check_conn_string");

@@ -16,6 +16,7 @@ from datetime import datetime, timedelta, timezone
 import pytest
 
 import vuxoint
+import vuxoint.errors
 import vuxoint.meter
 
 IDENTITY = {"--v1": ("V1", "51000123", "V1.07.03"), "--v2": ("V2", "A2000456", "V2.11.05")}
@@ -73,6 +74,21 @@ def test_failed_connection_names_the_os_reason(conn, err):
     e = caught.value
     assert (e.errno, e.code) == (err, -err)
     assert str(e) == f"{conn}: connect: {os.strerror(err)} (errno {err})"
+
+
+def test_transport_errors_take_the_platforms_errno(monkeypatch):
+    # The library's numbers are Linux's; another platform's errno module differs
+    # (Windows: ECONNREFUSED 10061) and may lack a name (ESHUTDOWN).
+    fake = type("FakeErrno", (), {"ECONNREFUSED": 10061, "ETIMEDOUT": 10060})
+    monkeypatch.setattr(vuxoint.errors, "errno", fake)
+    for number, want, text in [
+        (111, 10061, "Connection refused"),
+        (110, 10060, "Connection timed out"),
+        (108, None, "Cannot send after transport endpoint shutdown"),
+    ]:
+        e = vuxoint.errors.ConnectionError.from_os(number, "tcp://host:1: connect")
+        assert (e.errno, e.code, e.strerror) == (want, -number, text)
+        assert str(e) == f"tcp://host:1: connect: {text} (errno {number})"
 
 
 def f32(value):

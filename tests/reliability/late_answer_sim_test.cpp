@@ -4,10 +4,10 @@
 // one result whatever the attempts.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <string>
 
+#include "comm.h"
 #include "m17_comm.h"
 #include "mxx_comm.h"
 #include "sim_session.h"
@@ -154,7 +154,7 @@ TEST_F(LateAnswers, ABreakWhileACommandWaitsEndsItOneWayWhateverTheAttempts) {
         f.hangup_after = static_cast<uint32_t>(conn.sim().received_count() + 1);
         conn.sim().set_faults(f);
         char serial[9] = {};
-        EXPECT_EQ(vuxo_get_serial(conn.id(), serial), -ENOTCONN);
+        EXPECT_EQ(vuxo_get_serial(conn.id(), serial), -COMM_ENOTCONN);
     }
 }
 
