@@ -69,7 +69,8 @@ fuzz: deps-dev
 
 # Windows, cross-built with MinGW-w64 in build-win: the zip and the installer
 # (build-win/vuxoint-<version>-win64.zip, build-win/vuxoint-<version>-setup.exe);
-# windows-test builds the tests and the installer too and runs them under Wine.
+# windows-test builds the tests and the installer too and runs them under Wine,
+# with the Linux simulator (and the Linux build's test drivers) on the far side.
 WIN_BUILD ?= build-win
 WIN_CMAKE = cmake -S . -B $(WIN_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
 	    -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
@@ -78,13 +79,15 @@ windows:
 	$(WIN_CMAKE) -DBUILD_TESTING=OFF
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 	cmake --build $(WIN_BUILD) --target windows-package
-windows-test:
+windows-test: deps-test
 	@scripts/install-deps.sh windows-test
 	@JOBS=$(JOBS) scripts/windows-gtest.sh $(WIN_BUILD)
 	$(WIN_CMAKE) -DBUILD_TESTING=ON
 	cmake --build $(WIN_BUILD) -j$(JOBS)
 	cmake --build $(WIN_BUILD) --target windows-package
-	@JOBS=$(JOBS) scripts/windows-test.sh $(WIN_BUILD)
+	@$(MAKE) --no-print-directory configure-test
+	cmake --build $(BUILD) -j$(JOBS) --target vuxoint-sim vuxoint-cli console_run_tests
+	@JOBS=$(JOBS) scripts/windows-test.sh $(WIN_BUILD) $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

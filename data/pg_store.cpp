@@ -426,10 +426,6 @@ Params record_params(int64_t instrument_id, const vuxod_record& record) {
 
 } // namespace
 
-bool names_server(const std::string& path) {
-    return path.starts_with("postgresql://") || path.starts_with("postgres://");
-}
-
 std::unique_ptr<Store> open_server_store(const std::string& uri, Store::Mode mode,
                                          std::string* error) {
     return PgStore::open(uri, mode, error);

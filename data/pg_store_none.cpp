@@ -8,11 +8,6 @@ namespace {
 constexpr const char* kNoServer = "PostgreSQL is not available in this build";
 }
 
-// As pg_store.cpp names a server, so that such a name is refused, not taken for a file.
-bool names_server(const std::string& path) {
-    return path.starts_with("postgresql://") || path.starts_with("postgres://");
-}
-
 std::unique_ptr<Store> open_server_store(const std::string&, Store::Mode, std::string* error) {
     *error = kNoServer;
     return nullptr;

@@ -8,6 +8,10 @@
 
 namespace vuxocli {
 
+bool names_server(const std::string& path) {
+    return path.starts_with("postgresql://") || path.starts_with("postgres://");
+}
+
 std::unique_ptr<Store> Store::open(const std::string& path, Mode mode, std::string* error) {
     return names_server(path) ? open_server_store(path, mode, error)
                               : open_file_store(path, mode, error);

@@ -4,9 +4,14 @@
 # A wineserver kept running for the whole run saves seconds per program start; it is
 # stopped afterwards, also when a test fails.
 #
-#   scripts/windows-test.sh BUILD_DIR
+# Then the Windows programs are tried from outside against the Linux simulator
+# (tests/windows: TCP, a Wine COM port that is a pseudo-terminal, an unplugged
+# port, the console's golden output), with the Linux build in LINUX_BUILD_DIR.
+#
+#   scripts/windows-test.sh BUILD_DIR LINUX_BUILD_DIR
 set -eu
-build_dir=${1:?usage: $0 BUILD_DIR}
+build_dir=${1:?usage: $0 BUILD_DIR LINUX_BUILD_DIR}
+linux_dir=$(realpath "${2:?usage: $0 BUILD_DIR LINUX_BUILD_DIR}")
 WINEPREFIX=$(realpath -m "$build_dir/wineprefix")
 WINEDEBUG=-all
 export WINEPREFIX WINEDEBUG
@@ -24,3 +29,11 @@ trap stop_server EXIT INT TERM
 # The first start fills the prefix (about 15 s, 700 MB); later ones reuse it.
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 ctest --test-dir "$build_dir" --output-on-failure --no-tests=error -j"${JOBS:-2}"
+
+# Debian's python3, which has Debian's pytest (not another python3 on PATH).
+VUXOINT_WIN_BIN=$(realpath "$build_dir/bin") \
+VUXOINT_TEST_SUPPORT=$(realpath tests/support) \
+VUXOINT_SIM="$linux_dir/sim/vuxoint-sim" \
+VUXOINT_TOOL="$linux_dir/cli/vuxoint" \
+VUXOINT_CONSOLE_RUN_TESTS="$linux_dir/tests/console/console_run_tests" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/windows

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import os
+import sys
 from ctypes import (
     CFUNCTYPE,
     POINTER,
@@ -217,18 +218,29 @@ DisconnectedFn = CFUNCTYPE(None, c_int, c_void_p, c_void_p, c_int)
 LiveDataFn = CFUNCTYPE(None, c_int, c_void_p, c_int32, c_int32, c_float, c_float, c_void_p)
 
 
-def _candidates(name: str) -> List[str]:
+def _search_dirs() -> List[str]:
     dirs: List[str] = []
     if _paths.LIBDIR:
         dirs.append(_paths.LIBDIR)
     dirs.extend(d for d in os.environ.get("VUXOINT_LIBDIR", "").split(os.pathsep) if d)
-    paths = [os.path.join(d, name) for d in dirs]
+    if sys.platform == "win32":
+        # The installer puts the programs and their DLLs in one folder on PATH.
+        dirs.extend(d for d in os.environ.get("PATH", "").split(os.pathsep) if d)
+    return dirs
+
+
+def _candidates(name: str) -> List[str]:
+    paths = [os.path.join(d, name) for d in _search_dirs()]
     return [p for p in paths if os.path.exists(p)] + [name]
 
 
 def _load(name: str) -> ctypes.CDLL:
     errors = []
     for path in _candidates(name):
+        if sys.platform == "win32" and os.path.isabs(path):
+            # Windows' Python no longer looks on PATH for a DLL's own DLLs
+            # (libcomm.dll beside libvuxoint.dll): name their folder.
+            os.add_dll_directory(os.path.dirname(path))
         try:
             # Global, so that the record layer finds the device library loaded
             # here rather than another copy on the loader's path.
@@ -240,14 +252,20 @@ def _load(name: str) -> ctypes.CDLL:
     )
 
 
+def library_names(platform: str) -> List[str]:
+    """The device library and the record layer, as each platform names them."""
+    if platform == "win32":
+        return ["libvuxoint.dll", "libvuxodata.dll"]
+    return ["libvuxoint.so.1", "libvuxodata.so.1"]
+
+
 def _declare(lib: ctypes.CDLL, name: str, restype, *argtypes) -> None:
     fn = getattr(lib, name)
     fn.restype = restype
     fn.argtypes = list(argtypes)
 
 
-dev = _load("libvuxoint.so.1")
-data = _load("libvuxodata.so.1")
+dev, data = (_load(name) for name in library_names(sys.platform))
 
 _declare(dev, "vuxo_library_init", c_int)
 _declare(dev, "vuxo_library_shut", c_int)

@@ -199,3 +199,21 @@ def test_connect_close_cycles_leave_nothing_behind(sim):
         tracemalloc.stop()
     assert grown < 150_000, f"{grown} bytes more after 300 connections"
     assert not vuxoint.meter._connections
+
+
+def test_on_windows_the_dlls_load_by_full_path_with_their_folder_named(monkeypatch, tmp_path):
+    # No Windows Python runs here: the platform, the loader and the folder call are faked.
+    from vuxoint import _lib, conn
+
+    (tmp_path / "libvuxoint.dll").write_bytes(b"")
+    folders, loaded = [], []
+    monkeypatch.setattr(_lib.sys, "platform", "win32")
+    monkeypatch.setattr(_lib.os, "add_dll_directory", folders.append, raising=False)
+    monkeypatch.setattr(_lib.ctypes, "CDLL", lambda path, mode=0: loaded.append(path) or path)
+    monkeypatch.setenv("VUXOINT_LIBDIR", "")
+    monkeypatch.setenv("PATH", os.pathsep.join(["/nowhere", str(tmp_path)]))
+    assert _lib.library_names("win32") == ["libvuxoint.dll", "libvuxodata.dll"]
+    assert _lib._load("libvuxoint.dll") == str(tmp_path / "libvuxoint.dll")
+    assert folders == [str(tmp_path)] and loaded == [str(tmp_path / "libvuxoint.dll")]
+    monkeypatch.undo()
+    assert conn.conn_strings("COM3") == ["SER:COM3@115200,8N1"]

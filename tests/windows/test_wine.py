@@ -1,0 +1,117 @@
+"""The Windows programs under Wine against the Linux simulator: over TCP, over a
+Wine COM port that is a pseudo-terminal, with the port unplugged mid-sync, the
+console's golden output, and the installer. Run by make windows-test."""
+
+import os
+import sqlite3
+import subprocess
+import sys
+import time
+
+import pytest
+
+sys.path.insert(0, os.environ["VUXOINT_TEST_SUPPORT"])
+from simproc import Sim, started  # noqa: E402
+
+WINE = os.environ.get("WINE", "/usr/lib/wine/wine64")
+WIN_BIN = os.environ["VUXOINT_WIN_BIN"]  # the Windows build's programs and DLLs
+LINUX_TOOL = os.environ["VUXOINT_TOOL"]  # the Linux build of vuxoint
+PREFIX = os.environ["WINEPREFIX"]
+
+
+def win(program, *args, timeout=120):
+    return subprocess.run([WINE, os.path.join(WIN_BIN, program), *args], capture_output=True,
+                          text=True, timeout=timeout)
+
+
+def stored(db):
+    with sqlite3.connect(db) as c:
+        return {(bytes(s), slot): bytes(raw).hex() for s, slot, raw in c.execute(
+            "SELECT i.serial, m.slot, m.raw FROM measurements m "
+            "JOIN instruments i ON i.id = m.instrument_id")}
+
+
+def expected(sim, serial):
+    return {(serial, slot): raw for slot, raw in sim.raw().items()}
+
+
+@pytest.fixture
+def sims():
+    yield from started("--measure-after-idle", "0")
+
+
+@pytest.fixture
+def com_port():
+    """COM7 as Wine sees it: a link in the prefix to whatever path the test sets."""
+    link = os.path.join(PREFIX, "dosdevices", "com7")
+
+    def point_at(path):
+        if os.path.lexists(link):
+            os.remove(link)
+        os.symlink(path, link)
+        return "COM7"
+
+    yield point_at
+    if os.path.lexists(link):
+        os.remove(link)
+
+
+@pytest.mark.parametrize("gen,serial", [("--v1", b"51000123"), ("--v2", b"A2000456")])
+def test_sync_over_tcp_stores_every_record_and_exports_as_linux_does(sims, tmp_path, gen, serial):
+    s = sims(gen, "--port", "0", "--data", "edge")
+    db = str(tmp_path / "field.db")
+    run = win("vuxoint.exe", "sync", s.conn, "--db", db)
+    assert run.returncode == 0, run.stderr
+    assert stored(db) == expected(s, serial)
+    for fmt in ("csv", "json"):
+        windows = win("vuxoint.exe", "export", "--db", db, "--format", fmt)
+        linux = subprocess.run([LINUX_TOOL, "export", "--db", db, "--format", fmt],
+                               capture_output=True, text=True, timeout=60)
+        assert windows.returncode == 0, windows.stderr
+        assert windows.stdout == linux.stdout
+
+
+def test_sync_over_a_com_port(com_port, tmp_path):
+    s = Sim("--v1", "--pty", "--measure-after-idle", "0")
+    try:
+        port = com_port(s.conn)
+        db = str(tmp_path / "field.db")
+        run = win("vuxoint.exe", "sync", port, "--db", db)
+        assert run.returncode == 0, run.stderr
+        assert stored(db) == expected(s, b"51000123")
+    finally:
+        s.stop()
+
+
+def test_an_unplugged_com_port_ends_the_sync_with_what_was_stored(com_port, tmp_path):
+    s = Sim("--v2", "--pty", "--measure-after-idle", "0", "--data", "big", "--entries", "300",
+            "--latency", "20")
+    db = str(tmp_path / "field.db")
+    try:
+        port = com_port(s.conn)
+        proc = subprocess.Popen([WINE, os.path.join(WIN_BIN, "vuxoint.exe"), "sync", port, "--db",
+                                 db, "--reconnect", "0", "--retries", "0"],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        time.sleep(3)
+        want = expected(s, b"A2000456")
+    finally:
+        s.stop()  # the far end of the port goes away, as an unplugged adapter's does
+    out, err = proc.communicate(timeout=60)
+    assert proc.returncode != 0, out
+    assert "not fetched" in out, out + err
+    got = stored(db)
+    assert 0 < len(got) < len(want)
+    assert all(want[key] == raw for key, raw in got.items())
+
+
+def test_console_program_prints_its_golden_output(tmp_path):
+    wrapper = tmp_path / "vuxoint-test"
+    wrapper.write_text(f'#!/bin/sh\nexec "{WINE}" "{os.path.join(WIN_BIN, "vuxoint-test.exe")}" '
+                       '"$@"\n')
+    wrapper.chmod(0o755)
+    run = subprocess.run([os.environ["VUXOINT_CONSOLE_RUN_TESTS"],
+                          "--gtest_filter=Sim/ConsoleRun.*:ConsoleEvents.*:"
+                          "ConsoleExit.HelpAndBadOptions:ConsoleExit.FailedConnectionEndsWithZero"],
+                         env={**os.environ, "VUXOTEST_CONSOLE": str(wrapper)},
+                         capture_output=True, text=True, timeout=900)
+    assert run.returncode == 0, run.stdout[-4000:]
