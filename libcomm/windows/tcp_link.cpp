@@ -28,14 +28,23 @@ class SocketLink final : public os::WinLink {
     HANDLE ready_event() const override { return event_; }
 
     std::ptrdiff_t read(unsigned char* buf, std::size_t n) override {
-        // Resets the event; a read that leaves bytes behind sets it again.
+        // Resets the event; a read that leaves bytes behind sets it again. The
+        // peer's close is reported once, so it is kept until the bytes before
+        // it are read, and the event stays set for the read that finds it.
         WSANETWORKEVENTS seen{};
         WSAEnumNetworkEvents(socket_, event_, &seen);
+        peer_closed_ = peer_closed_ || (seen.lNetworkEvents & FD_CLOSE) != 0;
         const int got = recv(socket_, reinterpret_cast<char*>(buf), static_cast<int>(n), 0);
         if (got > 0) {
+            if (peer_closed_) {
+                SetEvent(event_);
+            }
             return got;
         }
-        return got == 0 ? -COMM_ECONNRESET : os::last_socket_error(); // 0: the peer closed
+        if (got == 0 || (peer_closed_ && WSAGetLastError() == WSAEWOULDBLOCK)) {
+            return -COMM_ECONNRESET; // the peer closed its side
+        }
+        return os::last_socket_error();
     }
 
     std::ptrdiff_t write(const unsigned char* buf, std::size_t n) override {
@@ -57,6 +66,7 @@ class SocketLink final : public os::WinLink {
   private:
     SOCKET socket_;
     WSAEVENT event_;
+    bool peer_closed_ = false;
 };
 
 int wait_connected(SOCKET s, WSAEVENT event, const os::Waker& stop, int timeout_ms) {

@@ -27,7 +27,7 @@ def win(program, *args, timeout=120):
 def stored(db):
     with sqlite3.connect(db) as c:
         return {(bytes(s), slot): bytes(raw).hex() for s, slot, raw in c.execute(
-            "SELECT i.serial, m.slot, m.raw FROM measurements m "
+            "SELECT CAST(i.serial AS BLOB), m.slot, m.raw FROM measurements m "
             "JOIN instruments i ON i.id = m.instrument_id")}
 
 
