@@ -100,8 +100,8 @@ COMM_API int comm_bt_discover(comm_bt_found_fn found, int class_of_device, void*
 
 COMM_API int comm_bt_discover_cancel(void) {
     end_walk();
-    if (const int status = bt_adapter_status(); status == -COMM_EAFNOSUPPORT) {
-        return status;
+    if (kBluetoothTransport.open == nullptr) {
+        return -COMM_EAFNOSUPPORT;
     }
     discovery().cancel = true;
     return 0;
@@ -109,8 +109,8 @@ COMM_API int comm_bt_discover_cancel(void) {
 
 COMM_API int comm_bt_discover_wait(int timeout_ms) {
     end_walk();
-    if (const int status = bt_adapter_status(); status == -COMM_EAFNOSUPPORT) {
-        return status;
+    if (kBluetoothTransport.open == nullptr) {
+        return -COMM_EAFNOSUPPORT;
     }
     Discovery& d = discovery();
     std::unique_lock lock(d.mu);

@@ -126,8 +126,7 @@ int table_add(const ConnPtr& c, int* conn_id) {
     *conn_id = id;
 
     auto* arg = new ConnPtr(c);
-    os::Thread thread = 0;
-    const int error = os::start_thread(connection_main, arg, kThreadStack, &thread);
+    const int error = os::start_thread(connection_main, arg, kThreadStack);
     if (error != 0) {
         delete arg;
         t.live.erase(id);

@@ -73,9 +73,10 @@ class WaitSet {
 // an error of the wait itself.
 int wait_writable(Link link, const Waker& stop, int timeout_ms);
 
-// Connection threads: started with a stack of stack_bytes, joined once.
+// Connection threads: started with a stack of stack_bytes; a finishing
+// thread names itself (this_thread) to be joined once.
 using Thread = std::uintptr_t;
-int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes, Thread* thread);
+int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes);
 Thread this_thread();
 void join_thread(Thread thread);
 

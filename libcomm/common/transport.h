@@ -36,10 +36,10 @@ void bluetooth_shut();
 // The table for a kind of link, or null when this build cannot carry it.
 const Transport* transport_for(LinkKind kind);
 
-// Resolves a USB target to the tty path to open: its own path, or the first
-// attached instrument with its product id (and USB serial number, when the
-// target names one). 0 or -COMM_ENODEV.
-int usb_resolve_path(const ConnTarget& target, std::string* path);
+// The port a serial or USB target opens: a serial target's own path, a USB
+// target's own path, or the first attached instrument with its product id
+// (and USB serial number, when the target names one). 0 or -COMM_ENODEV.
+int port_path(const ConnTarget& target, std::string* path);
 
 } // namespace comm
 

@@ -94,8 +94,8 @@ int describe(const char* conn_string, char* port, char* usb_serial, int* product
 
 } // namespace
 
-int usb_resolve_path(const ConnTarget& target, std::string* path) {
-    if (is_port_path(target.where)) {
+int port_path(const ConnTarget& target, std::string* path) {
+    if (target.kind != LinkKind::usb || is_port_path(target.where)) {
         *path = target.where;
         return 0;
     }

@@ -113,12 +113,9 @@ int open_path(const std::string& path, const SerialSettings& s) {
 
 os::Link serial_open(const ConnTarget& target, const os::Waker& stop) {
     (void)stop; // opening a tty does not wait
-    if (target.kind == LinkKind::usb) {
-        std::string path;
-        const int resolved = usb_resolve_path(target, &path);
-        return resolved != 0 ? resolved : open_path(path, target.serial);
-    }
-    return open_path(target.where, target.serial);
+    std::string path;
+    const int found = port_path(target, &path);
+    return found != 0 ? found : open_path(path, target.serial);
 }
 
 std::ptrdiff_t serial_read(os::Link link, unsigned char* buf, std::size_t n) {

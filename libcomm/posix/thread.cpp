@@ -6,18 +6,14 @@
 
 namespace comm::os {
 
-int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes, Thread* thread) {
+int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes) {
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setstacksize(&attr, stack_bytes);
     pthread_t started;
     const int error = pthread_create(&started, &attr, main, arg);
     pthread_attr_destroy(&attr);
-    if (error != 0) {
-        return -from_errno(error);
-    }
-    *thread = static_cast<Thread>(started);
-    return 0;
+    return error != 0 ? -from_errno(error) : 0;
 }
 
 Thread this_thread() {

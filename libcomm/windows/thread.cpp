@@ -25,7 +25,7 @@ unsigned __stdcall run(void* start) {
 
 } // namespace
 
-int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes, Thread* thread) {
+int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes) {
     auto* start = new Start{main, arg};
     const std::uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned>(stack_bytes), run,
                                                  start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
@@ -34,7 +34,6 @@ int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes, Threa
         return -COMM_EAGAIN;
     }
     CloseHandle(reinterpret_cast<HANDLE>(handle));
-    *thread = 1; // a started thread is joined through this_thread()
     return 0;
 }
 
