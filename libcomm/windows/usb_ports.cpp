@@ -2,16 +2,21 @@
 // PortName from the device's registry key, and vendor, product and serial
 // number from the USB device's instance id (the parent's, for a composite
 // device's interface). Ports that are not on USB are skipped.
+//
+// The environment variable VUXO_COM_DEVICES, when set, names a file that
+// replaces what SetupAPI lists (com_devices.h), so that the listing can be
+// tested on a machine without the devices.
 #include <windows.h>
 // clang-format off: the SetupAPI headers need windows.h first
 #include <cfgmgr32.h>
 #include <setupapi.h>
 // clang-format on
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "usb_instance_id.h"
+#include "com_devices.h"
 #include "usb_ports.h"
 
 namespace comm {
@@ -35,16 +40,6 @@ std::string instance_id(DEVINST device) {
                                                                              : std::string();
 }
 
-// The device's own ids, or its parent's when it is one interface of several.
-bool usb_ids(DEVINST device, UsbIds* ids) {
-    if (parse_usb_instance_id(instance_id(device), ids)) {
-        return true;
-    }
-    DEVINST parent = 0;
-    return CM_Get_Parent(&parent, device, 0) == CR_SUCCESS &&
-           parse_usb_instance_id(instance_id(parent), ids);
-}
-
 std::string port_name(HDEVINFO set, SP_DEVINFO_DATA* device) {
     HKEY key = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE) {
@@ -59,10 +54,8 @@ std::string port_name(HDEVINFO set, SP_DEVINFO_DATA* device) {
     return read == ERROR_SUCCESS && type == REG_SZ ? narrow(name) : std::string();
 }
 
-} // namespace
-
-std::vector<UsbPort> usb_ports() {
-    std::vector<UsbPort> found;
+std::vector<ComDevice> present_com_devices() {
+    std::vector<ComDevice> found;
     HDEVINFO set = SetupDiGetClassDevsW(&kComPortInterface, nullptr, nullptr,
                                         DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) {
@@ -71,20 +64,24 @@ std::vector<UsbPort> usb_ports() {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        UsbIds ids;
-        UsbPort port;
-        port.name = port_name(set, &device);
-        if (port.name.empty() || !usb_ids(device.DevInst, &ids)) {
-            continue;
+        ComDevice com;
+        com.port_name = port_name(set, &device);
+        com.instance_id = instance_id(device.DevInst);
+        DEVINST parent = 0;
+        if (CM_Get_Parent(&parent, device.DevInst, 0) == CR_SUCCESS) {
+            com.parent_instance_id = instance_id(parent);
         }
-        port.path = port.name;
-        port.vid = ids.vid;
-        port.pid = ids.pid;
-        port.serial = ids.serial;
-        found.push_back(std::move(port));
+        found.push_back(std::move(com));
     }
     SetupDiDestroyDeviceInfoList(set);
     return found;
+}
+
+} // namespace
+
+std::vector<UsbPort> usb_ports() {
+    const char* injected = std::getenv("VUXO_COM_DEVICES");
+    return usb_ports_of(injected != nullptr ? read_com_devices(injected) : present_com_devices());
 }
 
 bool is_port_path(const std::string& where) {

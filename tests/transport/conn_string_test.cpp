@@ -2,16 +2,22 @@
 // comm_connect accepts exactly what the builders make.
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "comm.h"
-#include "test_support.h"
+#include "started.h"
 
 namespace {
 
 constexpr int kVendor = 0x1781;
+
+// On-board serial ports are counted from 0 and named as the OS names them.
+#ifdef _WIN32
+constexpr const char* kFourthOnBoardPort = "SER:COM4@115200,8N1";
+#else
+constexpr const char* kFourthOnBoardPort = "SER:/dev/ttyS3@115200,8N1";
+#endif
 
 struct Built {
     int result;
@@ -41,7 +47,7 @@ TEST(ConnString, BuildersWriteTheDocumentedFormats) {
          "SER:/dev/ttyS1@9600,7E2,rtscts"},
         {"serial number",
          build([](char* o) { return comm_make_conn_string_serial(o, 3, 115200, 8, 1, 0, 0); }),
-         "SER:/dev/ttyS3@115200,8N1"},
+         kFourthOnBoardPort},
         {"network",
          build([](char* o) { return comm_make_conn_string_net(o, "192.0.2.7", 4817, 1000); }),
          "NET:192.0.2.7:4817,1000"},
@@ -91,48 +97,48 @@ TEST(ConnString, BuildersRefuseWhatTheyCannotCarry) {
         {"path longer than a string", build([&](char* o) {
              return comm_make_conn_string_serial_path(o, long_path.c_str(), 115200, 8, 1, 0, 0);
          }),
-         -ENAMETOOLONG},
+         -COMM_ENAMETOOLONG},
         {"path that fits but not with its settings", build([&](char* o) {
              return comm_make_conn_string_serial_path(o, (almost + std::string(20, 'q')).c_str(),
                                                       115200, 8, 1, 0, 0);
          }),
-         -ENAMETOOLONG},
+         -COMM_ENAMETOOLONG},
         {"empty path", build([](char* o) {
              return comm_make_conn_string_serial_path(o, "", 115200, 8, 1, 0, 0);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"nine data bits", build([](char* o) {
              return comm_make_conn_string_serial_path(o, "/dev/ttyS0", 115200, 9, 1, 0, 0);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"unknown parity", build([](char* o) {
              return comm_make_conn_string_serial_path(o, "/dev/ttyS0", 115200, 8, 1, 5, 0);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"port 0", build([](char* o) { return comm_make_conn_string_net(o, "h", 0, 1000); }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"empty host", build([](char* o) { return comm_make_conn_string_net(o, "", 1, 1000); }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"bluetooth address malformed", build([](char* o) {
              return comm_make_conn_string_bt(o, "00:11:22:AA:BB", "", 0xFFE050, 1, "4817", 1);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"usb without a prefix", build([](char* o) {
              return comm_make_conn_string_usb(o, "/dev/ttyUSB0", 0, kVendor, 3140);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"usb, lower-case prefix", build([](char* o) {
              return comm_make_conn_string_usb(o, "usbs:/dev/ttyUSB0", 0, kVendor, 3140);
          }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"usb, another vendor",
          build([](char* o) { return comm_make_conn_string_usb(o, "USBS", 0, 0x0403, 3140); }),
-         -EINVAL},
+         -COMM_EINVAL},
         {"usb device text too long", build([&](char* o) {
              return comm_make_conn_string_usb(o, ("USBS:" + std::string(122, 'd')).c_str(), 0,
                                               kVendor, 3140);
          }),
-         -ENAMETOOLONG},
+         -COMM_ENAMETOOLONG},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,11 +179,11 @@ TEST(ConnString, ConnectRefusesWhatIsNoConnectionString) {
     for (const char* text : refused) {
         SCOPED_TRACE(text);
         int id = -1;
-        EXPECT_EQ(comm_connect(&id, text, ignore_events, 4096, 200, nullptr), -EINVAL);
+        EXPECT_EQ(comm_connect(&id, text, ignore_events, 4096, 200, nullptr), -COMM_EINVAL);
     }
     const std::string too_long = "SER:/dev/" + std::string(120, 'p') + "@115200,8N1";
     int id = -1;
-    EXPECT_EQ(comm_connect(&id, too_long.c_str(), ignore_events, 4096, 200, nullptr), -EINVAL);
+    EXPECT_EQ(comm_connect(&id, too_long.c_str(), ignore_events, 4096, 200, nullptr), -COMM_EINVAL);
 }
 
 // Without an adapter (or without Bluetooth in the build) discovery is refused, and

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "comm.h"
+#include "started.h"
 
 namespace ttest {
 
@@ -222,12 +223,6 @@ inline int connect_serial(const std::string& path, Recorder& rec, int* id, int r
                           int tick_ms = 200) {
     return comm_connect(id, serial_string(path).c_str(), Recorder::proc, rx_size, tick_ms, &rec);
 }
-
-// The transport started for one test and shut at its end.
-struct Started {
-    Started() { comm_init(nullptr, 0, 0); }
-    ~Started() { comm_shut(); }
-};
 
 } // namespace ttest
 

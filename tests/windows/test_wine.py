@@ -3,6 +3,7 @@ Wine COM port that is a pseudo-terminal, with the port unplugged mid-sync, the
 console's golden output, and the installer. Run by make windows-test."""
 
 import os
+import signal
 import sqlite3
 import subprocess
 import sys
@@ -115,3 +116,62 @@ def test_console_program_prints_its_golden_output(tmp_path):
                          env={**os.environ, "VUXOTEST_CONSOLE": str(wrapper)},
                          capture_output=True, text=True, timeout=900)
     assert run.returncode == 0, run.stdout[-4000:]
+
+
+def test_ctrl_c_ends_the_sync_with_what_was_stored_and_the_next_sync_completes(sims, tmp_path):
+    # Wine hands a SIGINT to the program's console handler as Ctrl-C.
+    s = sims("--v2", "--port", "0", "--data", "big", "--entries", "300", "--latency", "20")
+    db = str(tmp_path / "field.db")
+    want = expected(s, b"A2000456")
+    proc = subprocess.Popen([WINE, os.path.join(WIN_BIN, "vuxoint.exe"), "sync", s.conn, "--db",
+                             db], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    time.sleep(4)
+    proc.send_signal(signal.SIGINT)
+    out, err = proc.communicate(timeout=60)
+    assert proc.returncode == 130, out + err
+    got = stored(db)
+    assert 0 < len(got) < len(want)
+    assert all(want[key] == raw for key, raw in got.items())
+    run = win("vuxoint.exe", "sync", s.conn, "--db", db)
+    assert run.returncode == 0, run.stderr
+    assert f"{len(got)} already held" in run.stdout
+    assert stored(db) == want
+
+
+def test_list_shows_the_usb_instruments_windows_lists_and_says_bluetooth_is_not_there(tmp_path):
+    # What SetupAPI would list, injected; Wine has no Bluetooth radio.
+    devices = tmp_path / "com-devices.txt"
+    devices.write_text("COM4\tUSB\\VID_1781&PID_0C45\\SN-B\n"
+                       "COM1\tACPI\\PNP0501\\1\n"
+                       "COM12\tUSB\\VID_1781&PID_0C4D&MI_00\\6&2&0&0000\tUSB\\VID_1781&PID_0C4D\\SN-C\n")
+    run = subprocess.run([WINE, os.path.join(WIN_BIN, "vuxoint.exe"), "list", "--bt"],
+                         env={**os.environ, "VUXO_COM_DEVICES": str(devices)},
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert [line.split("\t")[:3] for line in lines] == [
+        ["COM4", "USB serial SN-B", "product 0x0c45"], ["COM12", "USB serial SN-C", "product 0x0c4d"]]
+    assert "Bluetooth: cannot look for devices" in run.stderr
+
+
+def test_ctrl_c_stops_the_console_program_while_it_waits_with_its_output_flushed(com_port):
+    s = Sim("--v1", "--pty", "--data", "basic", "--measure-after-idle", "0")
+    try:
+        port = com_port(s.conn)
+        proc = subprocess.Popen([WINE, os.path.join(WIN_BIN, "vuxoint-test.exe"), "--serial",
+                                 port], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        waiting = b"\n\nWaiting for new record...\n"
+        out = b""
+        while not out.endswith(waiting):
+            chunk = proc.stdout.read1(4096)
+            assert chunk, out
+            out += chunk
+        proc.send_signal(signal.SIGINT)
+        rest, _ = proc.communicate(timeout=30)
+        # Windows' status for a program ended by Ctrl-C (STATUS_CONTROL_C_EXIT), as
+        # Wine hands its low byte on.
+        assert proc.returncode == 0xC000013A & 0xFF
+        assert rest == b""
+        assert b"Device: VUXO V1\n" in out
+    finally:
+        s.stop()
