@@ -1,0 +1,31 @@
+#include <windows.h>
+
+#include "stop_request.h"
+
+namespace vuxo::sim {
+namespace {
+
+HANDLE g_stop = nullptr;
+
+// Runs on a thread the system starts for the event. TRUE keeps the default handler,
+// which would end the process before the simulator closes its links, from running.
+BOOL WINAPI on_console_event(DWORD kind) {
+    if (kind != CTRL_C_EVENT && kind != CTRL_BREAK_EVENT && kind != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    SetEvent(g_stop);
+    return TRUE;
+}
+
+} // namespace
+
+void hold_stop_requests() {
+    g_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void wait_for_stop_request() {
+    WaitForSingleObject(g_stop, INFINITE);
+}
+
+} // namespace vuxo::sim
