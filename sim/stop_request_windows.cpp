@@ -14,6 +14,11 @@ BOOL WINAPI on_console_event(DWORD kind) {
         return FALSE;
     }
     SetEvent(g_stop);
+    if (kind == CTRL_CLOSE_EVENT) {
+        // The system ends the process once this returns: the stop finishes first, and
+        // main's return ends the process, this thread with it.
+        Sleep(INFINITE);
+    }
     return TRUE;
 }
 
