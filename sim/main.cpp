@@ -1,7 +1,5 @@
 // vuxoint-sim: the simulated instrument as a program, for hosts in other processes.
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -9,6 +7,7 @@
 #include "sim_describe.h"
 #include "sim_options.h"
 #include "simulator.h"
+#include "stop_request.h"
 
 int main(int argc, char** argv) {
     vuxo::set_binary_stdout();
@@ -33,12 +32,8 @@ int main(int argc, char** argv) {
         break;
     }
 
-    // Blocked before the serving thread exists, so only sigwait below sees them.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGINT);
-    sigaddset(&stop_signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    // Before the serving thread starts, so that it never takes a stop request itself.
+    hold_stop_requests();
 
     Simulator sim(cfg);
     if (!sim.start(&message)) {
@@ -52,8 +47,7 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
 
-    int sig = 0;
-    sigwait(&stop_signals, &sig);
+    wait_for_stop_request();
     sim.stop();
     return 0;
 }

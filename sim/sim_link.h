@@ -1,59 +1,81 @@
-// Descriptors of the simulator's links: the loopback listener, an accepted host, and
-// the waits on them (the pseudo-terminal is in sim_pty.h).
+// The simulator's links to its host behind one small interface per OS: the loopback
+// listener, an accepted host, the pseudo-terminal (sim_pty.h), and the waker other
+// threads rouse the serving thread with. Only the serving thread uses a link; wake()
+// may come from any thread.
 #ifndef VUXO_SIM_LINK_H
 #define VUXO_SIM_LINK_H
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace vuxo::sim {
 
-// Owns one file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
+// What a link is on this OS (sim_link_posix.h, sim_link_windows.cpp).
+struct LinkState;
 
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
+// Owns one link; an empty Link is invalid.
+class Link {
+  public:
+    Link();
+    explicit Link(std::unique_ptr<LinkState> state);
+    ~Link();
+    Link(Link&& other) noexcept;
+    Link& operator=(Link&& other) noexcept;
+
+    bool valid() const { return state_ != nullptr; }
+    void reset();
+    LinkState& state() const { return *state_; }
 
   private:
-    int fd_ = -1;
+    std::unique_ptr<LinkState> state_;
 };
 
-// "what: " and the text of errno.
-std::string errno_text(const char* what);
+// A flag the serving thread waits on beside its link, so other threads can wake it.
+class Waker {
+  public:
+    Waker() = default;
+    ~Waker() { close(); }
+    Waker(const Waker&) = delete;
+    Waker& operator=(const Waker&) = delete;
+
+    bool open();
+    bool valid() const { return handle_ != kNone; }
+    void wake();
+    void close();
+    std::intptr_t handle() const { return handle_; }
+
+  private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;
+};
 
 // A listening socket on 127.0.0.1:port (0 = any free port); *bound receives the port.
-UniqueFd open_listener(uint16_t port, uint16_t* bound, std::string* error);
-// Accepts one pending host: non-blocking, close-on-exec, no Nagle delay. Invalid when none.
-UniqueFd accept_host(int listener);
+Link open_listener(uint16_t port, uint16_t* bound, std::string* error);
+// Accepts one pending host: non-blocking, no Nagle delay. Invalid when none is waiting.
+Link accept_host(Link& listener);
 
-// A counter the simulator's thread polls beside its link, so other threads can wake it.
-UniqueFd open_wake();
-void signal_wake(int wake_fd);
-void drain_wake(int wake_fd);
+struct Readiness {
+    bool readable = false; // bytes, the end of the link, or (a listener) a pending host
+    bool hung_up = false;  // the far side is gone with nothing left to read
+    bool woken = false;    // the waker was set; the wait has cleared it
+};
 
-// Writes all bytes to a non-blocking descriptor, waiting for room with poll. Returns false
-// on a write error (the host hung up) or once stop is set.
-bool write_all(int fd, bool is_socket, const std::atomic<bool>& stop, const unsigned char* data,
-               std::size_t n);
+// Waits at most timeout_ms for the link or the waker.
+Readiness wait_ready(const Link& link, Waker& waker, int timeout_ms);
+
+// Bytes read (> 0), 0 while none are waiting, or -1 once the host has gone.
+std::ptrdiff_t read_link(Link& link, unsigned char* buf, std::size_t n);
+
+// Writes all bytes, waiting for room in short steps. Returns false on a write error (the
+// host hung up) or once stop is set.
+bool write_all(Link& link, const std::atomic<bool>& stop, const unsigned char* data, std::size_t n);
+
+// The file of received frames, kept from any child process.
+FILE* open_log(const std::string& path);
 
 } // namespace vuxo::sim
 

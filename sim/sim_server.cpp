@@ -1,9 +1,6 @@
 #include "sim_server.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <poll.h>
-#include <unistd.h>
 
 #include "le.h"
 #include "sim_pty.h"
@@ -141,7 +138,7 @@ bool Simulator::Impl::transmit(const Outgoing& out) {
     std::size_t sent = 0;
     while (sent < wire.size()) {
         const std::size_t n = std::min(piece, wire.size() - sent);
-        if (!write_all(link_fd(), is_socket(), stop_flag, wire.data() + sent, n)) {
+        if (!write_all(link(), stop_flag, wire.data() + sent, n)) {
             return false;
         }
         sent += n;
@@ -331,19 +328,15 @@ void Simulator::Impl::timers() {
 }
 
 bool Simulator::Impl::serve_tcp_accept() {
-    pollfd p[2] = {{listener.get(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-    if (::poll(p, 2, 500) <= 0) {
-        return false;
-    }
-    if ((p[1].revents & POLLIN) != 0) {
-        drain_wake(wake.get());
+    const Readiness r = wait_ready(listener, wake, 500);
+    if (r.woken) {
         std::lock_guard<std::mutex> lock(mu);
         outbox.clear(); // nobody to send to
     }
-    if ((p[0].revents & POLLIN) == 0) {
+    if (!r.readable) {
         return false;
     }
-    client = accept_host(listener.get());
+    client = accept_host(listener);
     if (!client.valid()) {
         return false;
     }
@@ -352,24 +345,17 @@ bool Simulator::Impl::serve_tcp_accept() {
 }
 
 void Simulator::Impl::serve_link() {
-    pollfd p[2] = {{link_fd(), POLLIN, 0}, {wake.get(), POLLIN, 0}};
-    const int ready = ::poll(p, 2, poll_timeout_ms());
-    if (ready < 0) {
-        return;
-    }
-    if ((p[1].revents & POLLIN) != 0) {
-        drain_wake(wake.get());
-    }
-    if ((p[0].revents & POLLIN) != 0) {
+    const Readiness r = wait_ready(link(), wake, poll_timeout_ms());
+    if (r.readable) {
         unsigned char buf[4096];
-        const ssize_t got = ::read(link_fd(), buf, sizeof buf);
+        const std::ptrdiff_t got = read_link(link(), buf, sizeof buf);
         if (got > 0) {
             on_bytes(buf, static_cast<std::size_t>(got));
-        } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+        } else if (got < 0) {
             hang_up();
             return;
         }
-    } else if ((p[0].revents & (POLLHUP | POLLERR)) != 0) {
+    } else if (r.hung_up) {
         hang_up();
         return;
     }
@@ -395,11 +381,7 @@ void Simulator::Impl::run() {
             serve_link();
             continue;
         }
-        // A pty master reads as hung up while no host holds the slave side open.
-        pollfd p{pty.get(), POLLIN, 0};
-        ::poll(&p, 1, 0);
-        if ((p.revents & POLLHUP) == 0) {
-            make_raw(pty.get());
+        if (pty_host_attached(pty)) {
             set_host(true);
             continue;
         }

@@ -73,15 +73,15 @@ struct Simulator::Impl {
 
     std::atomic<bool> stop_flag{false};
     bool started = false;
-    UniqueFd wake;
-    UniqueFd listener;
-    UniqueFd pty;
+    Waker wake;
+    Link listener;
+    Link pty;
     uint16_t bound_port = 0;
     std::string pty_name;
     std::thread thread;
 
     // The thread's own state.
-    UniqueFd client;
+    Link client;
     std::unique_ptr<FrameReceiver> rx;
     FILE* log = nullptr;
     ChaosRng rng{0};
@@ -90,8 +90,7 @@ struct Simulator::Impl {
     Clock::time_point last_rx;
     Clock::time_point next_every;
 
-    int link_fd() const { return cfg.link == LinkKind::pty ? pty.get() : client.get(); }
-    bool is_socket() const { return cfg.link == LinkKind::tcp; }
+    Link& link() { return cfg.link == LinkKind::pty ? pty : client; }
 
     // Returns false when stop() was called during the sleep.
     bool sleep_ms(double ms) {

@@ -29,9 +29,9 @@ bool Simulator::start(std::string* error) {
         err = "already started";
         return false;
     }
-    s.wake = open_wake();
-    if (!s.wake.valid()) {
-        err = "eventfd failed";
+    s.wake.close();
+    if (!s.wake.open()) {
+        err = "cannot make the waker";
         return false;
     }
     if (s.cfg.link == LinkKind::tcp) {
@@ -46,7 +46,7 @@ bool Simulator::start(std::string* error) {
         }
     }
     if (!s.cfg.log_path.empty()) {
-        s.log = std::fopen(s.cfg.log_path.c_str(), "we");
+        s.log = open_log(s.cfg.log_path);
         if (s.log == nullptr) {
             err = "cannot open " + s.cfg.log_path;
             return false;
@@ -75,7 +75,7 @@ void Simulator::stop() {
     }
     s.stop_flag.store(true);
     s.changed.notify_all();
-    signal_wake(s.wake.get());
+    s.wake.wake();
     if (s.thread.joinable()) {
         s.thread.join();
     }
@@ -215,7 +215,7 @@ int64_t Simulator::store_measurement() {
     }
     impl_->changed.notify_all();
     if (impl_->wake.valid()) {
-        signal_wake(impl_->wake.get());
+        impl_->wake.wake();
     }
     return slot;
 }
@@ -228,7 +228,7 @@ void Simulator::send_frame(std::vector<unsigned char> frame) {
         }
     }
     if (impl_->wake.valid()) {
-        signal_wake(impl_->wake.get());
+        impl_->wake.wake();
     }
 }
 

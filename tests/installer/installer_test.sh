@@ -24,8 +24,9 @@ before=$(path_value)
 
 $wine "$setup" /S || fail "the installer failed"
 $wine "$setup" /S || fail "the second install failed"
-for f in bin/vuxoint.exe bin/libvuxoint.dll bin/libcomm.dll bin/libvuxodata.dll \
-    lib/libvuxoint.dll.a include/vuxoint/vuxoint.h docs/README.md uninstall.exe; do
+for f in bin/vuxoint.exe bin/vuxoint-sim.exe bin/libvuxoint.dll bin/libcomm.dll \
+    bin/libvuxodata.dll lib/libvuxoint.dll.a include/vuxoint/vuxoint.h docs/README.md \
+    uninstall.exe; do
     [ -f "$dir/$f" ] || fail "$f not installed"
 done
 after=$(path_value)

@@ -1,8 +1,10 @@
 """The Windows programs under Wine against the Linux simulator: over TCP, over a
 Wine COM port that is a pseudo-terminal, with the port unplugged mid-sync, the
-console's golden output, and the installer. Run by make windows-test."""
+console's golden output, and the installer; and the Windows simulator against the
+Linux tool. Run by make windows-test."""
 
 import os
+import re
 import signal
 import sqlite3
 import subprocess
@@ -175,3 +177,44 @@ def test_ctrl_c_stops_the_console_program_while_it_waits_with_its_output_flushed
         assert b"Device: VUXO V1\n" in out
     finally:
         s.stop()
+
+
+def linux_sync(conn, db):
+    run = subprocess.run([LINUX_TOOL, "sync", conn, "--db", db], capture_output=True, text=True,
+                         timeout=300)
+    assert run.returncode == 0, run.stderr
+    export = subprocess.run([LINUX_TOOL, "export", "--db", db, "--format", "csv"],
+                            capture_output=True, text=True, timeout=60)
+    assert export.returncode == 0, export.stderr
+    # Without the time of the download, the one column two syncs cannot share.
+    return run.stdout, re.sub(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", "", export.stdout)
+
+
+@pytest.mark.parametrize("args", [("--v1", "--data", "edge"),
+                                  ("--v2", "--data", "big", "--entries", "300")])
+def test_windows_simulator_serves_the_linux_tool_as_the_linux_simulator_does(tmp_path, args):
+    args = (*args, "--measure-after-idle", "0", "--port", "0")
+    proc = subprocess.Popen([WINE, os.path.join(WIN_BIN, "vuxoint-sim.exe"), *args],
+                            stdout=subprocess.PIPE, text=True)
+    try:
+        kind, port = proc.stdout.readline().split()
+        assert kind == "port"
+        got = linux_sync(f"tcp://127.0.0.1:{port}", str(tmp_path / "windows.db"))
+    finally:
+        proc.send_signal(signal.SIGINT)  # Ctrl-C, as Wine passes it on to the console handler
+        status = proc.wait(timeout=30)
+        proc.stdout.close()
+    assert status == 0
+    linux = Sim(*args)
+    try:
+        assert got == linux_sync(linux.conn, str(tmp_path / "linux.db"))
+    finally:
+        linux.stop()
+    records = stored(str(tmp_path / "windows.db"))
+    assert records and records == stored(str(tmp_path / "linux.db"))
+
+
+def test_windows_simulator_refuses_a_pseudo_terminal():
+    run = win("vuxoint-sim.exe", "--pty")
+    assert run.returncode != 0
+    assert "not available on Windows" in run.stderr
