@@ -42,32 +42,28 @@ Table& table() {
 
 std::atomic<int> g_next_id{1}; // never reset, so an id is never reused
 
-struct WalkClaim {
-    ConnPtr conn;
-    void release() {
-        if (!conn) {
-            return;
-        }
-        bool last = false;
-        {
-            std::lock_guard lock(conn->mu);
-            last = --conn->claims == 0;
-        }
-        if (last) {
-            conn->claims_done.notify_all();
-        }
-        conn.reset();
-    }
-    ~WalkClaim() { release(); }
-};
-
-thread_local WalkClaim t_claim;
 thread_local Connection* t_event_conn = nullptr;
 
 } // namespace
 
+// A claimed connection outlives its claims: its own thread holds it until
+// table_hide has seen the last one end. So the claim is a plain pointer, and
+// the wake-up is sent before the lock is let go, never after the close might
+// have gone on.
+void os::release_thread_claim(void* claim) {
+    auto* conn = static_cast<Connection*>(claim);
+    std::lock_guard lock(conn->mu);
+    if (--conn->claims == 0) {
+        conn->claims_done.notify_all();
+    }
+}
+
 void end_walk() {
-    t_claim.release();
+    void* claim = os::thread_claim();
+    if (claim != nullptr) {
+        os::set_thread_claim(nullptr);
+        os::release_thread_claim(claim);
+    }
 }
 
 Connection* current_event_connection() {
@@ -252,7 +248,7 @@ COMM_API int comm_get_data(uint32_t* cursor, int* conn_id, void** context) {
             std::lock_guard claim_lock(c.mu);
             ++c.claims;
         }
-        t_claim.conn = it->second;
+        os::set_thread_claim(&c);
         *cursor = static_cast<uint32_t>(c.id);
         if (conn_id != nullptr) {
             *conn_id = c.id;

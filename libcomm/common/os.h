@@ -80,6 +80,15 @@ int start_thread(void* (*main)(void*), void* arg, std::size_t stack_bytes);
 Thread this_thread();
 void join_thread(Thread thread);
 
+// The calling thread's walk claim (connection_table.cpp), a pointer that the
+// common code's release_thread_claim receives if the thread exits with it set.
+// Not a thread_local object with a destructor: in a Windows DLL such a
+// destructor can run after its storage was freed.
+void* thread_claim();
+void set_thread_claim(void* claim);
+// Defined by the common code.
+void release_thread_claim(void* claim);
+
 } // namespace comm::os
 
 #endif

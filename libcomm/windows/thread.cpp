@@ -11,6 +11,19 @@
 namespace comm::os {
 namespace {
 
+VOID WINAPI on_thread_exit(PVOID claim) {
+    if (claim != nullptr) {
+        release_thread_claim(claim);
+    }
+}
+
+// Fiber-local storage, because its callback runs on every thread's exit,
+// threads the library did not start included. Never freed.
+DWORD claim_index() {
+    static const DWORD index = FlsAlloc(on_thread_exit);
+    return index;
+}
+
 struct Start {
     void* (*main)(void*);
     void* arg;
@@ -47,6 +60,14 @@ void join_thread(Thread thread) {
         WaitForSingleObject(handle, INFINITE);
         CloseHandle(handle);
     }
+}
+
+void* thread_claim() {
+    return FlsGetValue(claim_index());
+}
+
+void set_thread_claim(void* claim) {
+    FlsSetValue(claim_index(), claim);
 }
 
 } // namespace comm::os

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "comm.h"
 #include "simulator.h"
 #include "vuxoint.h"
 
@@ -102,6 +103,35 @@ TEST(LeadSim, LiveDataDuringADownloadRunsOnTheConnectionsThreadInOrder) {
         EXPECT_EQ(log.by[i], log.by.front()) << log.what[i] << " ran on another thread";
         EXPECT_NE(log.by[i], std::this_thread::get_id()) << log.what[i] << " ran on the caller's";
     }
+    sim.stop();
+    vuxo_library_shut();
+}
+
+// A thread that ends in the middle of a walk gives its claim on the connection
+// back as it goes (on every OS, from a DLL too), so closing that connection
+// does not wait for it.
+TEST(LeadSim, ThreadsEndingMidWalkDoNotHoldTheCloseUp) {
+    ASSERT_NE(vuxo_library_init(), -1);
+    vuxo::sim::Simulator sim(vuxo::sim::Config{});
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    char cs[VUXO_CONN_STRING_SIZE] = {};
+    ASSERT_EQ(vuxo_make_net_conn_string(cs, "127.0.0.1", sim.port()), 0);
+    Seen log;
+    int id = -1;
+    ASSERT_EQ(vuxo_connect(cs, &id, 10000, on_connected, nullptr, on_disconnected, nullptr, &log),
+              0);
+    for (int i = 0; i < 20; ++i) {
+        int yielded = 0;
+        std::thread([&yielded] {
+            uint32_t cursor = 0;
+            int conn_id = 0;
+            yielded = comm_get_data(&cursor, &conn_id, nullptr);
+        }).join();
+        ASSERT_EQ(yielded, 1);
+    }
+    vuxo_disconnect(id);
+    EXPECT_TRUE(log.wait_count(2)) << "the close waits for a thread that has ended";
     sim.stop();
     vuxo_library_shut();
 }
