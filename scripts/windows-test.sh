@@ -24,7 +24,10 @@ stop_server() {
 # A server left in this prefix (an interrupted run, a program started by hand)
 # would refuse the persistent one.
 stop_server
-/usr/lib/wine/wineserver -p
+# Its output goes to a file: a Wine COM port that is a pseudo-terminal becomes the
+# server's controlling terminal, and when the far end closes, the hang-up makes
+# the server list every object it holds (tens of thousands of lines).
+/usr/lib/wine/wineserver -p >"$build_dir/wineserver.log" 2>&1
 trap stop_server EXIT INT TERM
 # The first start fills the prefix (about 15 s, 700 MB); later ones reuse it.
 /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1

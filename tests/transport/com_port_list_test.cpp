@@ -46,7 +46,10 @@ class ComPortListing : public ::testing::Test {
         return out;
     }
 
-    fs::path list_ = fs::temp_directory_path() / "vuxo-com-devices.txt";
+    // One file per test: CTest runs them side by side.
+    fs::path list_ = fs::temp_directory_path() /
+                     (std::string("vuxo-com-devices-") +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
 };
 
 TEST_F(ComPortListing, ListsTheInstrumentsInNaturalOrder) {
