@@ -47,6 +47,24 @@ void on_live(int, MXX_link*, int32_t code, int32_t value, float, float, void* us
     seen(user).add(std::to_string(code) + ":" + std::to_string(value));
 }
 
+// Starts the simulator and makes one connection to it, its events going to
+// `log` (live data too when `live`): the connection's id, or -1.
+int start_and_connect(vuxo::sim::Simulator& sim, Seen& log, bool live) {
+    std::string error;
+    if (!sim.start(&error)) {
+        ADD_FAILURE() << error;
+        return -1;
+    }
+    char cs[VUXO_CONN_STRING_SIZE] = {};
+    int id = -1;
+    if (vuxo_make_net_conn_string(cs, "127.0.0.1", sim.port()) != 0 ||
+        vuxo_connect(cs, &id, 10000, on_connected, nullptr, on_disconnected,
+                     live ? on_live : nullptr, &log) != 0) {
+        return -1;
+    }
+    return id;
+}
+
 TEST(LeadSim, LiveDataDuringADownloadRunsOnTheConnectionsThreadInOrder) {
     ASSERT_NE(vuxo_library_init(), -1);
     vuxo::sim::Config cfg;
@@ -55,14 +73,9 @@ TEST(LeadSim, LiveDataDuringADownloadRunsOnTheConnectionsThreadInOrder) {
     cfg.data.entries = 3;
     cfg.keep_frames = 0;
     vuxo::sim::Simulator sim(cfg);
-    std::string error;
-    ASSERT_TRUE(sim.start(&error)) << error;
-    char cs[VUXO_CONN_STRING_SIZE] = {};
-    ASSERT_EQ(vuxo_make_net_conn_string(cs, "127.0.0.1", sim.port()), 0);
     Seen log;
-    int id = -1;
-    ASSERT_EQ(vuxo_connect(cs, &id, 10000, on_connected, nullptr, on_disconnected, on_live, &log),
-              0);
+    const int id = start_and_connect(sim, log, true);
+    ASSERT_GT(id, 0);
 
     constexpr int kMeasurements = 30;
     std::vector<std::string> expected = {"connected"};
@@ -113,14 +126,9 @@ TEST(LeadSim, LiveDataDuringADownloadRunsOnTheConnectionsThreadInOrder) {
 TEST(LeadSim, ThreadsEndingMidWalkDoNotHoldTheCloseUp) {
     ASSERT_NE(vuxo_library_init(), -1);
     vuxo::sim::Simulator sim(vuxo::sim::Config{});
-    std::string error;
-    ASSERT_TRUE(sim.start(&error)) << error;
-    char cs[VUXO_CONN_STRING_SIZE] = {};
-    ASSERT_EQ(vuxo_make_net_conn_string(cs, "127.0.0.1", sim.port()), 0);
     Seen log;
-    int id = -1;
-    ASSERT_EQ(vuxo_connect(cs, &id, 10000, on_connected, nullptr, on_disconnected, nullptr, &log),
-              0);
+    const int id = start_and_connect(sim, log, false);
+    ASSERT_GT(id, 0);
     for (int i = 0; i < 20; ++i) {
         int yielded = 0;
         std::thread([&yielded] {
